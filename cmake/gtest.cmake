@@ -1,0 +1,12 @@
+# GoogleTest: Debian's prebuilt libraries on the host, built from /usr/src/googletest for Windows.
+include(GoogleTest)
+if(WIN32)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(KWRT_GTEST_LIBS gtest gmock)
+else()
+  find_package(GTest REQUIRED)
+  set(KWRT_GTEST_LIBS GTest::gtest GTest::gmock)
+endif()

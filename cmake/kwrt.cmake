@@ -1,0 +1,79 @@
+# Project-wide compile settings and the helpers every folder uses.
+
+set(KWRT_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+add_library(kwrt_options INTERFACE)
+target_compile_options(kwrt_options INTERFACE -Wall -Wextra -Wpedantic -Werror -Wshadow
+                       -Wno-missing-field-initializers)
+target_include_directories(kwrt_options INTERFACE ${KWRT_ROOT})
+target_compile_definitions(kwrt_options INTERFACE
+  KWRT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} KWRT_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  KWRT_VERSION_PATCH=${PROJECT_VERSION_PATCH} KWRT_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+if(WIN32)
+  target_compile_definitions(kwrt_options INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                             _WIN32_WINNT=0x0601)
+endif()
+if(KWRT_SANITIZE)
+  target_compile_options(kwrt_options INTERFACE -fsanitize=${KWRT_SANITIZE}
+                         -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
+  target_link_options(kwrt_options INTERFACE -fsanitize=${KWRT_SANITIZE})
+endif()
+
+# Picks the sources of this flavour's backend: NAME_win.cpp on Windows, NAME_posix.cpp elsewhere.
+function(kwrt_platform_sources out)
+  set(result)
+  foreach(name IN LISTS ARGN)
+    if(WIN32)
+      list(APPEND result ${name}_win.cpp)
+    else()
+      list(APPEND result ${name}_posix.cpp)
+    endif()
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# Gives an executable its file version: a version resource on Windows, the ".kwrt_version"
+# section on POSIX. Both are what GetFileVersion reads. Without VERSION: the project's version.
+function(kwrt_add_version target)
+  cmake_parse_arguments(ARG "" "VERSION;DESCRIPTION" "" ${ARGN})
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION ${PROJECT_VERSION})
+  endif()
+  if(NOT ARG_DESCRIPTION)
+    set(ARG_DESCRIPTION ${target})
+  endif()
+  string(REPLACE "." ";" parts ${ARG_VERSION})
+  list(APPEND parts 0 0 0 0)
+  list(GET parts 0 KWRT_V1)
+  list(GET parts 1 KWRT_V2)
+  list(GET parts 2 KWRT_V3)
+  list(GET parts 3 KWRT_V4)
+  set(KWRT_VERSION_TEXT "${KWRT_V1}.${KWRT_V2}.${KWRT_V3}.${KWRT_V4}")
+  set(KWRT_DESCRIPTION ${ARG_DESCRIPTION})
+  set(KWRT_ORIGINAL_NAME ${target}${CMAKE_EXECUTABLE_SUFFIX})
+  if(WIN32)
+    set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    configure_file(${KWRT_ROOT}/res/version.rc.in ${generated} @ONLY)
+  else()
+    set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.cpp)
+    configure_file(${KWRT_ROOT}/res/version_section.cpp.in ${generated} @ONLY)
+  endif()
+  target_sources(${target} PRIVATE ${generated})
+endfunction()
+
+# An executable of the project: shared options and the project's version.
+function(kwrt_add_executable target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE kwrt_options)
+  kwrt_add_version(${target})
+endfunction()
+
+# A test binary beside the code it tests: GoogleTest, the shared helpers, one ctest entry per case.
+function(kwrt_add_test target)
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE kwrt_options kwrt_testing)
+  kwrt_add_version(${target})
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                       PROPERTIES TIMEOUT 120)
+endfunction()

@@ -1,0 +1,50 @@
+// Operating-system primitives that the portable code is written on: files and folders, version
+// resources, local time, debugger output. Paths are the program's wide text; each backend turns
+// them into what its system takes (UTF-16 on Windows, UTF-8 on POSIX).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace kwrt {
+
+// The folder separator of this system: '\\' on Windows, '/' on POSIX. Folder paths end in it.
+extern const wchar_t kPathSeparator;
+
+bool IsDirectory(const std::wstring& path);
+// A file or a folder of that name exists.
+bool PathExists(const std::wstring& path);
+// The file can be opened for reading while others read and write it (a plain existence test
+// that fails for folders and for files the system will not open).
+bool CanOpenForReading(const std::wstring& path);
+// Creates one folder whose parent exists.
+bool MakeDirectory(const std::wstring& path);
+bool RemoveFile(const std::wstring& path);
+// Replaces `to` with `from` in one step where the system allows it.
+bool ReplaceFile(const std::wstring& from, const std::wstring& to);
+// fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
+FILE* OpenFile(const std::wstring& path, const char* mode);
+
+// Reads the file version of an executable: its version resource on Windows, its ".kwrt_version"
+// section on POSIX. -1 when the file cannot be read, 0 when it carries no version, 1 when
+// `version` holds major, minor, build and revision.
+int ReadFileVersionNumbers(const std::wstring& path, uint32_t version[4]);
+
+// The current local time, safe to call from any thread.
+std::tm LocalTimeNow();
+
+// Sends text to an attached debugger (nothing on POSIX).
+void WriteDebuggerOutput(const std::wstring& text);
+
+}  // namespace kwrt
+
+namespace kwrt {
+
+// Reads a whole file into `bytes`. False when the file cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string* bytes);
+// Creates or truncates the file and writes `bytes`. False on any file error; the folder must exist.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+}  // namespace kwrt

@@ -1,0 +1,82 @@
+#include "core/os.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace kwrt {
+
+const wchar_t kPathSeparator = L'\\';
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CanOpenForReading(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
+}
+
+bool MakeDirectory(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+
+bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
+    return MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+FILE* OpenFile(const std::wstring& path, const char* mode) {
+    std::wstring wideMode;
+    for (const char* p = mode; *p != '\0'; ++p) {
+        wideMode.push_back(static_cast<wchar_t>(*p));
+    }
+    return _wfsopen(path.c_str(), wideMode.c_str(), _SH_DENYNO);
+}
+
+int ReadFileVersionNumbers(const std::wstring& path, uint32_t version[4]) {
+    if (!CanOpenForReading(path)) {
+        return -1;
+    }
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0) {
+        return 0;
+    }
+    std::vector<BYTE> data(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) {
+        return -1;
+    }
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+        info == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+        return -1;
+    }
+    version[0] = HIWORD(info->dwFileVersionMS);
+    version[1] = LOWORD(info->dwFileVersionMS);
+    version[2] = HIWORD(info->dwFileVersionLS);
+    version[3] = LOWORD(info->dwFileVersionLS);
+    return 1;
+}
+
+std::tm LocalTimeNow() {
+    const time_t now = time(nullptr);
+    std::tm result{};
+    localtime_s(&result, &now);
+    return result;
+}
+
+void WriteDebuggerOutput(const std::wstring& text) { OutputDebugStringW(text.c_str()); }
+
+}  // namespace kwrt

@@ -1,0 +1,81 @@
+#include "core/run_log.h"
+
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "core/codepage.h"
+#include "core/os.h"
+#include "core/paths.h"
+
+namespace kwrt {
+
+namespace {
+
+const wchar_t kRunLogFile[] = L"KWRTLog.txt";
+
+// Serialises entries of all threads, and guards g_logPath.
+std::mutex g_logMutex;
+std::wstring g_logPath;  // guarded by g_logMutex; empty until the first entry resolves it
+
+std::wstring LogPathLocked() {
+    if (g_logPath.empty()) {
+        g_logPath = GetLauncherDataDir() + kRunLogFile;
+    }
+    return g_logPath;
+}
+
+void AppendEntry(const std::string& payload) {
+    const std::tm now = LocalTimeNow();
+    char prefix[30];
+    const size_t prefixLength = strftime(prefix, sizeof(prefix), "[%Y-%m-%d %H:%M:%S] ", &now);
+    std::string line(prefix, prefixLength);
+    line += payload;
+    line += "\r\n";
+
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    FILE* file = OpenFile(LogPathLocked(), "ab");
+    if (file == nullptr) {
+        return;  // the entry is lost; the caller goes on
+    }
+    fwrite(line.data(), 1, line.size(), file);
+    fclose(file);
+}
+
+}  // namespace
+
+void LogText(const std::string& text) { AppendEntry(text); }
+
+void LogWideText(const std::wstring& text) { AppendEntry(WideToAnsi(text)); }
+
+void LogNumber(int32_t value) { AppendEntry(std::to_string(value)); }
+
+void LogBegin(const char* function) {
+    AppendEntry(std::string("    --------------------") + function + "  Begin--------------------");
+}
+
+void LogEnd(const char* function) {
+    AppendEntry(std::string("--------------------") + function + "  End  --------------------");
+}
+
+void TraceText(const std::wstring& text) {
+    const std::wstring line = text + L"\r\n";
+    WriteDebuggerOutput(line);
+    const std::string ansi = WideToAnsi(line);
+    fwrite(ansi.data(), 1, ansi.size(), stdout);
+    fflush(stdout);
+}
+
+std::wstring GetRunLogPath() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    return LogPathLocked();
+}
+
+void DeleteRunLog() { RemoveFile(GetRunLogPath()); }
+
+void ResetRunLogPathForTesting() {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    g_logPath.clear();
+}
+
+}  // namespace kwrt

@@ -1,0 +1,38 @@
+// Text conversions between wide strings, UTF-8 and the ANSI code page.
+//
+// UTF-8 never goes straight to or from the program's wide text: it passes through the ANSI code
+// page, so text outside that code page does not survive while ASCII always does. WideToUtf8 and
+// Utf8ToWide are the plain codec underneath, for the few places that need it unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kwrt {
+
+// Plain UTF-8 codec. Wide text is UTF-16 on Windows (surrogate pairs are joined and split) and
+// code points elsewhere. Malformed input becomes U+FFFD.
+std::string WideToUtf8(const std::wstring& text);
+std::wstring Utf8ToWide(const std::string& bytes);
+
+// 1 when the bytes are well-formed UTF-8 by structure (long and over-long forms accepted) and at
+// least one byte is 0x80 or above; pure ASCII gives 0.
+int IsUtf8Text(const unsigned char* bytes, int length);
+
+// UTF-8 bytes (up to their terminator) -> wide text through the ANSI code page. 0 on null pointers.
+int Utf8ToString(const char* bytes, std::wstring* out);
+
+// Wide text -> a wide string whose thread-ANSI bytes are the UTF-8 encoding of the text.
+// 0 on null pointers.
+int StringToUtf8String(const wchar_t* text, std::wstring* out);
+
+// Writes the UTF-8 encoding of the whole string at the start of `out`, which is lengthened with
+// zero bytes if shorter and never shortened. Always 1.
+int StringToUtf8Bytes(const std::wstring& text, std::string* out);
+
+std::wstring IntToString(int value);
+
+// `out` becomes the 4 bytes of `value`, least significant first.
+void Int32ToBytes(uint32_t value, std::string* out);
+
+}  // namespace kwrt

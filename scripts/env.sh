@@ -1,0 +1,14 @@
+# Shared settings of the scripts: where the caches outside the source tree live and how Wine runs.
+# Sourced by setup, test and demo; everything can be overridden from the environment.
+
+KWRT_CACHE=${KWRT_CACHE:-/var/cache/kwrt}
+export WINEPREFIX=${WINEPREFIX:-$KWRT_CACHE/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installer prompts when the prefix is created.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# The zh_CN.UTF-8 locale that gives Wine code page 936 is generated here, not in the system.
+KWRT_LOCPATH=$KWRT_CACHE/locale
+KWRT_JSONCPP_DIR=$KWRT_CACHE/jsoncpp
+
+kwrt_log() { printf '[%s] %s\n' "${0##*/}" "$*" >&2; }
