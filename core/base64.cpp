@@ -35,7 +35,8 @@ std::string Base64Encode(const std::string& bytes) {
     size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 |
-                           static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
+                           static_cast<uint8_t>(bytes[i + 1]) << 8 |
+                           static_cast<uint8_t>(bytes[i + 2]);
         out.push_back(kAlphabet[v >> 18]);
         out.push_back(kAlphabet[(v >> 12) & 63]);
         out.push_back(kAlphabet[(v >> 6) & 63]);

@@ -6,7 +6,9 @@ namespace kwrt {
 
 namespace {
 
-UINT CodePageOf(AnsiCodePage which) { return which == AnsiCodePage::kThread ? CP_THREAD_ACP : CP_ACP; }
+UINT CodePageOf(AnsiCodePage which) {
+    return which == AnsiCodePage::kThread ? CP_THREAD_ACP : CP_ACP;
+}
 
 }  // namespace
 
@@ -41,8 +43,12 @@ std::wstring AnsiToWide(const std::string& bytes, AnsiCodePage which) {
     return out;
 }
 
-unsigned GetAnsiCodePage() { return GetACP(); }
+unsigned GetAnsiCodePage() {
+    return GetACP();
+}
 
-bool SetAnsiCodePageForTesting(unsigned) { return false; }
+bool SetAnsiCodePageForTesting(unsigned) {
+    return false;
+}
 
 }  // namespace kwrt

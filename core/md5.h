@@ -8,7 +8,7 @@
 namespace kwrt {
 
 class Md5 {
-public:
+  public:
     Md5();
     void Update(const void* data, size_t size);
     // Ends the computation; the object must not be updated afterwards.
@@ -16,7 +16,7 @@ public:
     // Final, as 32 uppercase hexadecimal digits in digest order.
     std::string FinalHex();
 
-private:
+  private:
     void Transform(const uint8_t block[64]);
 
     uint32_t m_state[4];

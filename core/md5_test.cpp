@@ -24,8 +24,8 @@ TEST(Md5, PiecewiseUpdatesGiveTheDigestOfTheWhole) {
     for (int i = 0; i < 1000; ++i) {
         data.push_back(static_cast<char>(i * 7));
     }
-    for (size_t split : {size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65},
-                         size_t{999}}) {
+    for (size_t split :
+         {size_t{1}, size_t{55}, size_t{56}, size_t{63}, size_t{64}, size_t{65}, size_t{999}}) {
         Md5 md5;
         md5.Update(data.data(), split);
         md5.Update(data.data() + split, data.size() - split);

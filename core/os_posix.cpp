@@ -15,7 +15,9 @@ const wchar_t kPathSeparator = L'/';
 
 namespace {
 
-std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+std::string Native(const std::wstring& path) {
+    return WideToUtf8(path);
+}
 
 template <typename T>
 bool ReadAt(FILE* file, uint64_t offset, T* out) {
@@ -26,7 +28,11 @@ bool ReadAt(FILE* file, uint64_t offset, T* out) {
 // Reads the ".kwrt_version" section of a little-endian ELF file (32 or 64 bits).
 int ReadVersionSection(FILE* file, uint32_t version[4]) {
     unsigned char ident[16];
-    if (fread(ident, 1, sizeof(ident), file) != sizeof(ident) || memcmp(ident, "\x7f" "ELF", 4) != 0 ||
+    if (fread(ident, 1, sizeof(ident), file) != sizeof(ident) ||
+        memcmp(ident,
+               "\x7f"
+               "ELF",
+               4) != 0 ||
         ident[5] != 1) {
         return 0;
     }
@@ -115,9 +121,13 @@ bool CanOpenForReading(const std::wstring& path) {
     return isFile;
 }
 
-bool MakeDirectory(const std::wstring& path) { return mkdir(Native(path).c_str(), 0777) == 0; }
+bool MakeDirectory(const std::wstring& path) {
+    return mkdir(Native(path).c_str(), 0777) == 0;
+}
 
-bool RemoveFile(const std::wstring& path) { return unlink(Native(path).c_str()) == 0; }
+bool RemoveFile(const std::wstring& path) {
+    return unlink(Native(path).c_str()) == 0;
+}
 
 bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
     return rename(Native(from).c_str(), Native(to).c_str()) == 0;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <share.h>
+
 #include <vector>
 
 namespace kwrt {
@@ -27,9 +29,13 @@ bool CanOpenForReading(const std::wstring& path) {
     return true;
 }
 
-bool MakeDirectory(const std::wstring& path) { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+bool MakeDirectory(const std::wstring& path) {
+    return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
 
-bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+bool RemoveFile(const std::wstring& path) {
+    return DeleteFileW(path.c_str()) != 0;
+}
 
 bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(),
@@ -77,6 +83,8 @@ std::tm LocalTimeNow() {
     return result;
 }
 
-void WriteDebuggerOutput(const std::wstring& text) { OutputDebugStringW(text.c_str()); }
+void WriteDebuggerOutput(const std::wstring& text) {
+    OutputDebugStringW(text.c_str());
+}
 
 }  // namespace kwrt

@@ -49,8 +49,8 @@ void SetSystemEnvironmentForTesting(SystemEnvironment* environment) {
 
 std::wstring GetLauncherDataDir() {
     const std::wstring sep(1, kPathSeparator);
-    const std::wstring preferred = GetSystemEnvironment().GetAppDataFolder() + sep + kDataFolder +
-                                   sep + kPackageFolder + sep;
+    const std::wstring preferred =
+        GetSystemEnvironment().GetAppDataFolder() + sep + kDataFolder + sep + kPackageFolder + sep;
     if (IsDirectoryWritable(preferred)) {
         return preferred;
     }
@@ -99,7 +99,9 @@ void GetDeviceId(std::wstring* deviceId) {
     deviceId->assign(digest.begin(), digest.end());
 }
 
-std::wstring GetLauncherVersion() { return GetExecutableVersionText(GetModulePath()); }
+std::wstring GetLauncherVersion() {
+    return GetExecutableVersionText(GetModulePath());
+}
 
 std::wstring GetExecutableVersionText(const std::wstring& path) {
     uint32_t version[4] = {0, 0, 0, 0};

@@ -13,7 +13,7 @@ namespace kwrt {
 // What the system tells about folders, drives and network adapters. The real one asks the system;
 // tests put their own in place to present drives and adapters a machine does not have.
 class SystemEnvironment {
-public:
+  public:
     virtual ~SystemEnvironment() = default;
     // The user's roaming application-data folder without a separator at the end; empty if none.
     virtual std::wstring GetAppDataFolder() = 0;

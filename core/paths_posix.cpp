@@ -20,7 +20,7 @@ namespace kwrt {
 namespace {
 
 struct Mount {
-    std::string point;   // without "/" at the end, except the root itself
+    std::string point;  // without "/" at the end, except the root itself
     std::string device;
 };
 
@@ -66,14 +66,20 @@ std::vector<Mount> ReadMounts() {
 }
 
 // A local block device holds the file system: the POSIX meaning of a fixed drive.
-bool IsLocalBlockDevice(const std::string& device) { return device.rfind("/dev/", 0) == 0; }
+bool IsLocalBlockDevice(const std::string& device) {
+    return device.rfind("/dev/", 0) == 0;
+}
 
-std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+std::string Native(const std::wstring& path) {
+    return WideToUtf8(path);
+}
 
-std::string AsRoot(const std::string& point) { return point == "/" ? point : point + "/"; }
+std::string AsRoot(const std::string& point) {
+    return point == "/" ? point : point + "/";
+}
 
 class PosixEnvironment : public SystemEnvironment {
-public:
+  public:
     std::wstring GetAppDataFolder() override {
         const char* dataHome = getenv("XDG_DATA_HOME");
         if (dataHome != nullptr && dataHome[0] == '/') {
@@ -153,8 +159,8 @@ public:
                 continue;
             }
             const sockaddr_ll* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
-            const size_t length = link->sll_halen < sizeof(link->sll_addr) ? link->sll_halen
-                                                                           : sizeof(link->sll_addr);
+            const size_t length =
+                link->sll_halen < sizeof(link->sll_addr) ? link->sll_halen : sizeof(link->sll_addr);
             addresses->emplace_back(reinterpret_cast<const char*>(link->sll_addr), length);
             any = true;
         }

@@ -23,7 +23,7 @@ std::wstring DataDirUnder(const std::wstring& base) {
 }
 
 class PathsTest : public ::testing::Test {
-protected:
+  protected:
     // A folder below a plain file: nothing can be created there, not even by root.
     std::wstring Unwritable(const std::wstring& name) {
         const std::wstring blocker = m_temp.Join(L"blocker");
@@ -192,10 +192,9 @@ TEST(ModulePath, NamesThisTestBinary) {
 }
 
 TEST(Versions, ComeFromTheExecutablesOwnVersion) {
-    const std::wstring project = std::to_wstring(KWRT_VERSION_MAJOR) + L"." +
-                                 std::to_wstring(KWRT_VERSION_MINOR) + L"." +
-                                 std::to_wstring(KWRT_VERSION_PATCH) + L"." +
-                                 std::to_wstring(KWRT_VERSION_TWEAK);
+    const std::wstring project =
+        std::to_wstring(KWRT_VERSION_MAJOR) + L"." + std::to_wstring(KWRT_VERSION_MINOR) + L"." +
+        std::to_wstring(KWRT_VERSION_PATCH) + L"." + std::to_wstring(KWRT_VERSION_TWEAK);
     EXPECT_EQ(GetLauncherVersion(), project);
     const std::wstring dir = GetModuleDir();
     EXPECT_EQ(GetExecutableVersionText(dir + L"version_fixture" + testing::ExecutableSuffix()),

@@ -13,7 +13,7 @@ namespace kwrt {
 namespace {
 
 class WindowsEnvironment : public SystemEnvironment {
-public:
+  public:
     std::wstring GetAppDataFolder() override {
         wchar_t folder[MAX_PATH] = {0};
         if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, folder) != S_OK) {

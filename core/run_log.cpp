@@ -44,11 +44,17 @@ void AppendEntry(const std::string& payload) {
 
 }  // namespace
 
-void LogText(const std::string& text) { AppendEntry(text); }
+void LogText(const std::string& text) {
+    AppendEntry(text);
+}
 
-void LogWideText(const std::wstring& text) { AppendEntry(WideToAnsi(text)); }
+void LogWideText(const std::wstring& text) {
+    AppendEntry(WideToAnsi(text));
+}
 
-void LogNumber(int32_t value) { AppendEntry(std::to_string(value)); }
+void LogNumber(int32_t value) {
+    AppendEntry(std::to_string(value));
+}
 
 void LogBegin(const char* function) {
     AppendEntry(std::string("    --------------------") + function + "  Begin--------------------");
@@ -71,7 +77,9 @@ std::wstring GetRunLogPath() {
     return LogPathLocked();
 }
 
-void DeleteRunLog() { RemoveFile(GetRunLogPath()); }
+void DeleteRunLog() {
+    RemoveFile(GetRunLogPath());
+}
 
 void ResetRunLogPathForTesting() {
     std::lock_guard<std::mutex> lock(g_logMutex);

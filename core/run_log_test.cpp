@@ -17,7 +17,7 @@ namespace kwrt {
 namespace {
 
 class RunLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_env.m_strAppData = m_temp.Join(L"Roaming");
         ResetRunLogPathForTesting();
@@ -56,11 +56,13 @@ TEST_F(RunLogTest, EntriesAndMarkersAreWrittenExactly) {
     LogEnd("CPylLauncherApp::InitInstance");
     const std::vector<std::string> lines = Lines();
     ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(Payload(lines[0]), "    --------------------CPylLauncherApp::InitInstance  Begin--------------------");
+    EXPECT_EQ(Payload(lines[0]),
+              "    --------------------CPylLauncherApp::InitInstance  Begin--------------------");
     EXPECT_EQ(Payload(lines[1]), "auth_key:a uid:1 50%d %s");
     EXPECT_EQ(Payload(lines[2]), "-42");
     EXPECT_EQ(Payload(lines[3]), "wide");
-    EXPECT_EQ(Payload(lines[4]), "--------------------CPylLauncherApp::InitInstance  End  --------------------");
+    EXPECT_EQ(Payload(lines[4]),
+              "--------------------CPylLauncherApp::InitInstance  End  --------------------");
 }
 
 TEST_F(RunLogTest, DeletingStartsAFreshLog) {
@@ -73,7 +75,7 @@ TEST_F(RunLogTest, DeletingStartsAFreshLog) {
     EXPECT_NE(lines[0].find("InitInstance  Begin"), std::string::npos);
 }
 
-TEST_F(RunLogTest, WideTextOutsideTheCodePageGetsTheDefaultCharacter) {
+TEST_F(RunLogTest, WideTextLosesWhatCodePage1252Lacks) {
     KWRT_USE_CODE_PAGE(1252);
     LogWideText(L"caf\u00e9 \u4e2d");
     ASSERT_EQ(Lines().size(), 1u);
@@ -92,7 +94,8 @@ TEST_F(RunLogTest, EntriesOfManyThreadsNeverMix) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
-            const std::string text = "thread " + std::to_string(t) + " " + std::string(300, 'a' + t);
+            const std::string text =
+                "thread " + std::to_string(t) + " " + std::string(300, 'a' + t);
             for (int i = 0; i < kEntries; ++i) {
                 LogText(text);
             }

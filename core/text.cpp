@@ -8,7 +8,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+bool IsSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
+}
 
 void AppendUtf8(char32_t c, std::string* out) {
     if (c > 0x10FFFF || IsSurrogate(c)) {
@@ -167,7 +169,9 @@ int StringToUtf8Bytes(const std::wstring& text, std::string* out) {
     return 1;
 }
 
-std::wstring IntToString(int value) { return std::to_wstring(value); }
+std::wstring IntToString(int value) {
+    return std::to_wstring(value);
+}
 
 void Int32ToBytes(uint32_t value, std::string* out) {
     out->assign(4, '\0');

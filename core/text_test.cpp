@@ -16,13 +16,15 @@ int IsUtf8(const std::string& bytes) {
 TEST(IsUtf8Text, ChecksStructureAndWantsOneHighByte) {
     EXPECT_EQ(IsUtf8("abc"), 0);
     EXPECT_EQ(IsUtf8(""), 0);
-    EXPECT_EQ(IsUtf8("\xE4\xB8\xAD"), 1);         // 中
-    EXPECT_EQ(IsUtf8("a\xE4\xB8\xAD" "b"), 1);
-    EXPECT_EQ(IsUtf8("\xE4\xB8"), 0);             // cut off
-    EXPECT_EQ(IsUtf8("\xC0\x80"), 1);             // over-long forms pass
+    EXPECT_EQ(IsUtf8("\xE4\xB8\xAD"), 1);  // 中
+    EXPECT_EQ(IsUtf8("a\xE4\xB8\xAD"
+                     "b"),
+              1);
+    EXPECT_EQ(IsUtf8("\xE4\xB8"), 0);  // cut off
+    EXPECT_EQ(IsUtf8("\xC0\x80"), 1);  // over-long forms pass
     EXPECT_EQ(IsUtf8("\xFC\x80\x80\x80\x80\x80"), 1);
     EXPECT_EQ(IsUtf8("\xFE\x80\x80\x80\x80"), 1);
-    EXPECT_EQ(IsUtf8("\x80"), 0);                 // continuation without lead
+    EXPECT_EQ(IsUtf8("\x80"), 0);  // continuation without lead
     EXPECT_EQ(IsUtf8("\xE4\x41\xAD"), 0);
     EXPECT_EQ(IsUtf8Text(nullptr, 3), 0);
     EXPECT_EQ(IsUtf8Text(reinterpret_cast<const unsigned char*>("\xC3\xA9"), 0), 0);
@@ -106,7 +108,10 @@ TEST(CodePage936, Utf8StringIsReadBackAsItsUtf8Bytes) {
 TEST(CodePage1252, ChineseBecomesTheDefaultCharacter) {
     KWRT_USE_CODE_PAGE(1252);
     std::wstring out;
-    EXPECT_EQ(Utf8ToString("\xE4\xB8\xAD" "a", &out), 1);
+    EXPECT_EQ(Utf8ToString("\xE4\xB8\xAD"
+                           "a",
+                           &out),
+              1);
     EXPECT_EQ(out, L"?a");
     EXPECT_EQ(Utf8ToString("\xC3\xA9", &out), 1);
     EXPECT_EQ(out, L"\u00e9");

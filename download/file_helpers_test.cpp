@@ -65,7 +65,9 @@ TEST(ReadTextFile, SkipsAByteOrderMarkAndStopsAtAZeroByte) {
 
 TEST(ReadTextFile, AnEfByteAloneIsContent) {
     TempDir temp;
-    WriteFileOrFail(temp.Join(L"ef.txt"), "\xEF" "abc");
+    WriteFileOrFail(temp.Join(L"ef.txt"),
+                    "\xEF"
+                    "abc");
     std::wstring text;
     EXPECT_EQ(ReadTextFile(temp.Join(L"ef.txt"), &text), 1);
     // The stray byte is malformed UTF-8 and stays one character; the rest is read whole.

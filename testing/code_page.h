@@ -8,7 +8,7 @@
 namespace kwrt::testing {
 
 class CodePageScope {
-public:
+  public:
     explicit CodePageScope(unsigned codePage) {
         m_bActive = SetAnsiCodePageForTesting(codePage) || GetAnsiCodePage() == codePage;
     }
@@ -18,15 +18,15 @@ public:
 
     bool Active() const { return m_bActive; }
 
-private:
+  private:
     bool m_bActive = false;
 };
 
 }  // namespace kwrt::testing
 
 // Skips the rest of the test unless it can run under `codePage`.
-#define KWRT_USE_CODE_PAGE(codePage)                                                   \
-    ::kwrt::testing::CodePageScope kwrtCodePageScope(codePage);                        \
-    if (!kwrtCodePageScope.Active()) {                                                 \
+#define KWRT_USE_CODE_PAGE(codePage)                                                    \
+    ::kwrt::testing::CodePageScope kwrtCodePageScope(codePage);                         \
+    if (!kwrtCodePageScope.Active()) {                                                  \
         GTEST_SKIP() << "the system's ANSI code page is " << ::kwrt::GetAnsiCodePage(); \
     }

@@ -2,9 +2,13 @@
 
 namespace kwrt::testing {
 
-FakeEnvironment::FakeEnvironment() { SetSystemEnvironmentForTesting(this); }
+FakeEnvironment::FakeEnvironment() {
+    SetSystemEnvironmentForTesting(this);
+}
 
-FakeEnvironment::~FakeEnvironment() { SetSystemEnvironmentForTesting(nullptr); }
+FakeEnvironment::~FakeEnvironment() {
+    SetSystemEnvironmentForTesting(nullptr);
+}
 
 const FakeEnvironment::Drive* FakeEnvironment::Find(const std::wstring& root) const {
     for (const Drive& drive : m_drives) {

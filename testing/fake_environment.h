@@ -11,7 +11,7 @@
 namespace kwrt::testing {
 
 class FakeEnvironment : public SystemEnvironment {
-public:
+  public:
     struct Drive {
         std::wstring root;  // ends in the separator
         bool fixed = true;
@@ -39,7 +39,7 @@ public:
     bool GetTotalFreeBytes(const std::wstring& root, uint64_t* freeBytes) override;
     bool GetAdapterAddresses(std::vector<std::string>* addresses) override;
 
-private:
+  private:
     const Drive* Find(const std::wstring& root) const;
 };
 

@@ -37,8 +37,8 @@ TempDir::TempDir() {
     const auto base = std::filesystem::temp_directory_path();
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (;;) {
-        const std::string name = "kwrt-test-" + std::to_string(stamp) + "-" +
-                                 std::to_string(counter.fetch_add(1));
+        const std::string name =
+            "kwrt-test-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1));
         std::error_code error;
         if (std::filesystem::create_directory(base / name, error)) {
             m_strPath = FromFsPath(base / name) + kPathSeparator;

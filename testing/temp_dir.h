@@ -6,7 +6,7 @@
 namespace kwrt::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -17,7 +17,7 @@ public:
     // Path() + `relative`, where `relative` uses "/" between folders.
     std::wstring Join(const std::wstring& relative) const;
 
-private:
+  private:
     std::wstring m_strPath;
 };
 
