@@ -12,3 +12,12 @@ KWRT_LOCPATH=$KWRT_CACHE/locale
 KWRT_JSONCPP_DIR=$KWRT_CACHE/jsoncpp
 
 kwrt_log() { printf '[%s] %s\n' "${0##*/}" "$*" >&2; }
+
+# Starts a persistent wineserver and Wine's background services with every output closed. Started
+# later by a test program instead, the services would inherit and hold ctest's pipes, and ctest
+# would wait for them until its timeout.
+kwrt_wine_start() {
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+kwrt_wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
