@@ -69,11 +69,16 @@ function(kwrt_add_executable target)
 endfunction()
 
 # A test binary beside the code it tests: GoogleTest, the shared helpers, one ctest entry per case.
+# RESOURCE_LOCK names something its cases share with each other, so ctest runs them one at a time.
 function(kwrt_add_test target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
+  add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE kwrt_options kwrt_testing)
   kwrt_add_version(${target})
+  set(properties TIMEOUT 120)
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-                       PROPERTIES TIMEOUT 120)
+                       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${properties})
 endfunction()

@@ -1,5 +1,7 @@
 #include "core/text.h"
 
+#include <cwctype>
+
 #include "core/codepage.h"
 
 namespace kwrt {
@@ -171,6 +173,58 @@ int StringToUtf8Bytes(const std::wstring& text, std::string* out) {
 
 std::wstring IntToString(int value) {
     return std::to_wstring(value);
+}
+
+std::wstring TrimWhiteSpace(const std::wstring& text) {
+    const wchar_t* const kWhite = L" \t\r\n\v\f";
+    const size_t first = text.find_first_not_of(kWhite);
+    if (first == std::wstring::npos) {
+        return std::wstring();
+    }
+    return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
+}
+
+bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i] &&
+            towlower(static_cast<wint_t>(a[i])) != towlower(static_cast<wint_t>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// The first UTF-16 code unit of a character: itself, or the lead surrogate above U+FFFF. The
+// second unit, or 0, goes to `second`.
+uint32_t FirstUtf16Unit(wchar_t c, uint32_t* second) {
+    const uint32_t value = static_cast<uint32_t>(c);
+    if (value >= 0x10000 && value <= 0x10FFFF) {
+        *second = 0xDC00 + ((value - 0x10000) & 0x3FF);
+        return 0xD800 + ((value - 0x10000) >> 10);
+    }
+    *second = 0;
+    return value;
+}
+
+}  // namespace
+
+bool LessUtf16(const std::wstring& a, const std::wstring& b) {
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) {
+            continue;
+        }
+        uint32_t secondA, secondB;
+        const uint32_t firstA = FirstUtf16Unit(a[i], &secondA);
+        const uint32_t firstB = FirstUtf16Unit(b[i], &secondB);
+        return firstA != firstB ? firstA < firstB : secondA < secondB;
+    }
+    return a.size() < b.size();
 }
 
 void Int32ToBytes(uint32_t value, std::string* out) {

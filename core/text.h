@@ -32,6 +32,14 @@ int StringToUtf8Bytes(const std::wstring& text, std::string* out);
 
 std::wstring IntToString(int value);
 
+// Without white space (space, tab, CR, LF, vertical tab, form feed) at either end.
+std::wstring TrimWhiteSpace(const std::wstring& text);
+// Equal when compared character by character ignoring case.
+bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);
+// Orders by UTF-16 code units, as Windows sorts wide strings; on POSIX, where wide characters are
+// code points, characters above U+FFFF sort as their surrogate pairs would.
+bool LessUtf16(const std::wstring& a, const std::wstring& b);
+
 // `out` becomes the 4 bytes of `value`, least significant first.
 void Int32ToBytes(uint32_t value, std::string* out);
 

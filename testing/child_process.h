@@ -1,0 +1,36 @@
+// Starts a program of the build from a test, waits for it or ends it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kwrt::testing {
+
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess();  // kills a child that still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts `program` with `arguments` (each passed as one argument; on Windows joined with
+    // spaces after the program path in double quotes).
+    bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments);
+    // The exit code, or -1 when the child is still running after `timeoutMs`.
+    int Wait(int timeoutMs);
+    void Kill();
+
+  private:
+    void* m_hProcess = nullptr;  // Windows: process handle
+    int m_nPid = 0;              // POSIX: process id
+    bool m_bRunning = false;
+};
+
+// Runs a program to its end; the exit code, or -1 when it did not end within `timeoutMs`.
+int RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+               int timeoutMs = 60000);
+
+// Copies a file; fails the test when it cannot.
+void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
+
+}  // namespace kwrt::testing
