@@ -82,3 +82,23 @@ function(kwrt_add_test target)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${properties})
 endfunction()
+
+# A libFuzzer target (clang, host, with KWRT_FUZZ). Its ctest entry runs a bounded number of inputs
+# from the seeds in SEEDS (a folder of the source tree, never written to); what the fuzzer finds
+# goes to a folder of the build.
+function(kwrt_add_fuzzer target source)
+  cmake_parse_arguments(ARG "" "SEEDS" "" ${ARGN})
+  if(NOT KWRT_FUZZ)
+    return()
+  endif()
+  add_executable(${target} ${source})
+  target_link_libraries(${target} PRIVATE kwrt_options kwrt_engine)
+  target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  set(found ${CMAKE_CURRENT_BINARY_DIR}/${target}_corpus)
+  file(MAKE_DIRECTORY ${found})
+  add_test(NAME fuzz.${target}
+           COMMAND ${target} -runs=${KWRT_FUZZ_RUNS} -seed=1 -max_total_time=120
+                   -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${target}- ${found}
+                   ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SEEDS})
+  set_tests_properties(fuzz.${target} PROPERTIES TIMEOUT 300)
+endfunction()

@@ -44,6 +44,23 @@ TEST(Utf8Codec, MalformedInputBecomesReplacementCharacters) {
     EXPECT_EQ(Utf8ToWide("\xFF"), L"\uFFFD");
 }
 
+TEST(TextConversions, TrimAndCompare) {
+    EXPECT_EQ(TrimWhiteSpace(L" \t\r\n a b \v\f"), L"a b");
+    EXPECT_EQ(TrimWhiteSpace(L" \t "), L"");
+    EXPECT_TRUE(EqualsIgnoreCase(L"Launcher_Reboot", L"LAUNCHER_REBOOT"));
+    EXPECT_FALSE(EqualsIgnoreCase(L"TRUE", L"TRUE "));
+}
+
+TEST(TextConversions, Utf16OrderPutsSupplementaryCharactersBeforeTheUpperBmp) {
+    // U+1F600 is D83D DE00 in UTF-16: below U+E000, although its code point is higher.
+    EXPECT_TRUE(LessUtf16(L"\U0001F600", L"\uE000"));
+    EXPECT_FALSE(LessUtf16(L"\uE000", L"\U0001F600"));
+    EXPECT_TRUE(LessUtf16(L"\U0001F600", L"\U0001F601"));
+    EXPECT_TRUE(LessUtf16(L"B", L"a"));
+    EXPECT_TRUE(LessUtf16(L"a", L"ab"));
+    EXPECT_FALSE(LessUtf16(L"ab", L"ab"));
+}
+
 TEST(TextConversions, IntegersAndBytes) {
     EXPECT_EQ(IntToString(0), L"0");
     EXPECT_EQ(IntToString(-2147483647 - 1), L"-2147483648");

@@ -1,0 +1,54 @@
+// The manifest format shared by "version.txt", "launcher_manifest.txt" and the CDN's resource
+// config: one entry per line, fields separated by "=" (name=hash=folder=offset=length=category).
+// Local manifests carry the first two fields only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kwrt {
+
+// One manifest entry.
+struct ResoureConfigInfo {
+    std::wstring name;      // path relative to the target folder; the key of every lookup
+    std::wstring hash;      // version token of the content, compared exactly
+    std::wstring folder;    // CDN package folder holding the file's bytes
+    int64_t offset = 0;     // of the compressed bytes inside the folder's package file
+    int32_t length = 0;     // number of compressed bytes
+    std::wstring category;  // "launcher" (any case) marks a launcher file
+
+    bool IsLauncherFile() const;
+};
+
+// One planned change, from the comparison of a local manifest with the CDN's.
+struct ResourceDownloadItem {
+    enum ChangeKind : int32_t { kNew = 1, kRemoved = 2, kChanged = 3 };
+
+    std::wstring relativePath;
+    std::wstring localHash;  // empty for a new file
+    std::wstring cdnHash;    // for a removal, the local hash
+    int32_t changeKind = kNew;
+    std::wstring folder;  // from the CDN entry; for a removal, from the local one
+    int64_t offset = 0;
+    int32_t length = 0;
+};
+
+// Appends one record per accepted line. Blank lines vanish; a line of only white space ends the
+// reading; runs of "=" separate like one; a line with fewer than two fields, or whose name could
+// leave its target folder, is skipped. False only without a vector.
+bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>* records);
+// Appends "name=hash\r\n" per record, in the given order. False for no records.
+bool FormatManifestText(const std::vector<ResoureConfigInfo>& records, std::wstring* text);
+// Reads a UTF-8 manifest file and parses it. False when the file cannot be read.
+bool ReadManifestFile(const std::wstring& path, std::vector<ResoureConfigInfo>* records);
+// MD5 (32 uppercase hexadecimal digits) of the hashes of the file's records, sorted by name in
+// UTF-16 order, in the ANSI code page. Empty when the file cannot be read.
+std::wstring GetManifestDigest(const std::wstring& path);
+
+// Whether `name` stays below whatever folder it is joined to: relative, no drive, colon, ".." or
+// dots-only component, no UNC or device prefix, no reserved device name, no character Windows
+// forbids in names. Both "\" and "/" count as separators.
+bool IsSafeRelativeName(const std::wstring& name);
+
+}  // namespace kwrt

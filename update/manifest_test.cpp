@@ -1,0 +1,172 @@
+#include "update/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include "core/md5.h"
+#include "download/file_helpers.h"
+#include "testing/code_page.h"
+#include "testing/temp_dir.h"
+
+namespace kwrt {
+namespace {
+
+std::vector<ResoureConfigInfo> Parse(const std::wstring& text) {
+    std::vector<ResoureConfigInfo> records;
+    EXPECT_TRUE(ParseManifestText(text, &records));
+    return records;
+}
+
+TEST(ManifestReading, AllSixColumns) {
+    const auto records = Parse(L"a.dat=H1=pkg1=1024=300=res\r\n");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, L"a.dat");
+    EXPECT_EQ(records[0].hash, L"H1");
+    EXPECT_EQ(records[0].folder, L"pkg1");
+    EXPECT_EQ(records[0].offset, 1024);
+    EXPECT_EQ(records[0].length, 300);
+    EXPECT_EQ(records[0].category, L"res");
+    EXPECT_FALSE(records[0].IsLauncherFile());
+    EXPECT_TRUE(Parse(L"l.exe=H=p=0=1=LAUNCHER")[0].IsLauncherFile());
+}
+
+TEST(ManifestReading, FieldsAndLines) {
+    auto records = Parse(L"a.dat=H1");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].folder, L"");
+    EXPECT_EQ(records[0].offset, 0);
+    EXPECT_EQ(records[0].length, 0);
+    EXPECT_EQ(records[0].category, L"");
+
+    EXPECT_TRUE(Parse(L"a.dat").empty());
+    EXPECT_TRUE(Parse(L"a.dat=").empty());
+    EXPECT_EQ(Parse(L"a.dat==H1")[0].hash, L"H1");  // empty fields vanish
+    records = Parse(L" a.dat = H1 ");
+    EXPECT_EQ(records[0].name, L"a.dat");
+    EXPECT_EQ(records[0].hash, L"H1");
+    // An empty field after trimming ends the field list.
+    records = Parse(L"a.dat=H1= =p");
+    EXPECT_EQ(records[0].folder, L"");
+
+    // Blank lines vanish; a line of only white space ends the reading.
+    EXPECT_EQ(Parse(L"a=1\r\n\r\n\n\rb=2\r\n").size(), 2u);
+    EXPECT_EQ(Parse(L"a=1\r\n  \t \r\nb=2\r\n").size(), 1u);
+    // Further fields are ignored; duplicates stay for the maps to sort out.
+    EXPECT_EQ(Parse(L"a=1=f=2=3=res=extra\na=2").size(), 2u);
+}
+
+TEST(ManifestReading, NumbersReadLikeTheCRuntime) {
+    auto records = Parse(L"a.dat=H1=pkg=abc=12x");
+    EXPECT_EQ(records[0].offset, 0);
+    EXPECT_EQ(records[0].length, 12);
+    records = Parse(L"a=H=p=-5=+7");
+    EXPECT_EQ(records[0].offset, -5);
+    EXPECT_EQ(records[0].length, 7);
+    records = Parse(L"a=H=p=8589934592=99999999999");
+    EXPECT_EQ(records[0].offset, 8589934592LL);
+    EXPECT_EQ(records[0].length, 2147483647);
+}
+
+TEST(ManifestReading, NamesThatLeaveTheirFolderNeverReachTheRecords) {
+    for (const wchar_t* name : {L"..\\x.dll",
+                                L"../x.dll",
+                                L"a/../../x",
+                                L"a\\..\\..\\x",
+                                L"C:\\x",
+                                L"C:x",
+                                L"c:/x",
+                                L"\\x",
+                                L"/etc/passwd",
+                                L"\\\\host\\share\\x",
+                                L"//host/share/x",
+                                L"\\\\?\\C:\\x",
+                                L"\\\\.\\PhysicalDrive0",
+                                L"a:stream",
+                                L"...\\x",
+                                L".. \\x",
+                                L"a\\.\\b",
+                                L"..",
+                                L"CON",
+                                L"a\\nul.txt",
+                                L"lpt1.dat",
+                                L"a*b",
+                                L"a?b",
+                                L"a<b",
+                                L"a>b",
+                                L"a|b",
+                                L"a\"b",
+                                L"a\\",
+                                L"a\tb"}) {
+        EXPECT_TRUE(Parse(std::wstring(name) + L"=H1=pkg=0=10").empty()) << name;
+        EXPECT_FALSE(IsSafeRelativeName(name));
+    }
+    // The names after a skipped one are still read.
+    EXPECT_EQ(Parse(L"..\\evil=1\r\ngood.dat=2\r\n").size(), 1u);
+}
+
+TEST(ManifestReading, WellFormedNamesAreKept) {
+    for (const wchar_t* name : {L"a.dat", L"data\\maps\\1.map", L"data/maps/1.map", L"a..b.dat",
+                                L".hidden", L"dir.v2\\file", L"\u4e2d\u6587\\\u8d44\u6e90.pak",
+                                L"console.dat", L"com10.dat", L"lpt.dat"}) {
+        EXPECT_TRUE(IsSafeRelativeName(name)) << name;
+        const auto records = Parse(std::wstring(name) + L"=H1");
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].name, name);
+    }
+}
+
+TEST(ManifestWriting, NameAndHashPerLine) {
+    std::wstring text = L"kept:";
+    EXPECT_FALSE(FormatManifestText({}, &text));
+    EXPECT_EQ(text, L"kept:");
+    ResoureConfigInfo a, b;
+    a.name = L"a";
+    a.hash = L"1";
+    a.folder = L"ignored";
+    b.name = L"b";
+    b.hash = L"2";
+    text.clear();
+    EXPECT_TRUE(FormatManifestText({a, b}, &text));
+    EXPECT_EQ(text, L"a=1\r\nb=2\r\n");
+    // What is written reads back the same.
+    const auto records = Parse(text);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].name, L"b");
+    EXPECT_EQ(records[1].hash, L"2");
+}
+
+TEST(ManifestFiles, ReadAndDigest) {
+    testing::TempDir temp;
+    const std::wstring path = temp.Join(L"version.txt");
+    ASSERT_EQ(WriteTextFile(path, L"b=22\r\na=11\r\n"), 1);
+    std::vector<ResoureConfigInfo> records;
+    EXPECT_TRUE(ReadManifestFile(path, &records));
+    EXPECT_EQ(records.size(), 2u);
+    EXPECT_EQ(GetManifestDigest(path), L"3B712DE48137572F3849AABD5666A4E3");
+    EXPECT_EQ(Md5Hex("1122"), "3B712DE48137572F3849AABD5666A4E3");
+
+    EXPECT_FALSE(ReadManifestFile(temp.Join(L"missing.txt"), &records));
+    EXPECT_EQ(GetManifestDigest(temp.Join(L"missing.txt")), L"");
+}
+
+TEST(ManifestFiles, DigestSortsByUtf16AndKeepsTheOrderOfEqualNames) {
+    testing::TempDir temp;
+    const std::wstring path = temp.Join(L"version.txt");
+    // "B" < "a" in code units; the two "c" entries keep their file order.
+    ASSERT_EQ(WriteTextFile(path, L"c=3\r\na=1\r\nB=0\r\nc=4\r\n"), 1);
+    const std::string expected = Md5Hex("0134");
+    EXPECT_EQ(GetManifestDigest(path), std::wstring(expected.begin(), expected.end()));
+}
+
+TEST(ManifestFiles, ChineseNamesSurviveCodePage936) {
+    KWRT_USE_CODE_PAGE(936);
+    testing::TempDir temp;
+    const std::wstring path = temp.Join(L"version.txt");
+    ASSERT_EQ(WriteTextFile(path, L"\u8d44\u6e90\\\u5730\u56fe.pak=H1\r\n"), 1);
+    std::vector<ResoureConfigInfo> records;
+    ASSERT_TRUE(ReadManifestFile(path, &records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, L"\u8d44\u6e90\\\u5730\u56fe.pak");
+}
+
+}  // namespace
+}  // namespace kwrt
