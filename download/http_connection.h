@@ -1,0 +1,42 @@
+// One HTTP exchange on the wire: the backend of HttpTransfer. WinINet on Windows, libcurl on
+// POSIX. Both send HTTP/1.0 with the header block as given (plus what the client adds itself,
+// such as Host), the body only for POST, and TLS exactly when `secure` is set.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace kwrt {
+
+// Where a request goes, split from its URL.
+struct HttpTarget {
+    std::wstring scheme;  // "http" or "https"
+    std::wstring host;    // without brackets for IPv6 literals
+    int port = 80;        // 80 for http and 443 for https when the URL gives none
+    std::wstring object;  // path with query, starting with "/"
+    bool secure = false;  // TLS: chosen by port 443 alone, not by the scheme
+};
+
+// Splits an http or https URL. False when it cannot be split.
+bool CrackUrl(const std::wstring& url, HttpTarget* target);
+
+class HttpConnection {
+  public:
+    static std::unique_ptr<HttpConnection> Create();
+    virtual ~HttpConnection() = default;
+
+    // Connects and sends the request line, the header block (lines ending in "\r\n") and the body.
+    // False on any network error.
+    virtual bool Send(const HttpTarget& target, const char* verb, const std::wstring& headerBlock,
+                      const std::string& body) = 0;
+    // The answer's status code. False on a network error.
+    virtual bool QueryStatus(int* status) = 0;
+    // The value of a response header; false when the answer has none.
+    virtual bool QueryHeader(const char* name, std::string* value) = 0;
+    // Up to `size` body bytes: the count read, 0 at the end of the body, -1 on a network error.
+    virtual int Read(char* buffer, int size) = 0;
+    // Closes the request, the connection and the session.
+    virtual void Close() = 0;
+};
+
+}  // namespace kwrt
