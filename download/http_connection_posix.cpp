@@ -32,6 +32,20 @@ std::string UrlBytes(const std::wstring& text) {
     return out;
 }
 
+// WinINet sends every header it is given as "Name: value"; so does this backend, so that both put
+// the same lines on the wire.
+std::string WireHeaderLine(const std::string& line) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+        return line;
+    }
+    size_t value = colon + 1;
+    while (value < line.size() && (line[value] == ' ' || line[value] == '\t')) {
+        ++value;
+    }
+    return line.substr(0, colon) + ": " + line.substr(value);
+}
+
 class CurlConnection : public HttpConnection {
   public:
     CurlConnection() {
@@ -74,8 +88,8 @@ class CurlConnection : public HttpConnection {
                 end = block.size();
             }
             if (end > start) {
-                m_headerList =
-                    curl_slist_append(m_headerList, block.substr(start, end - start).c_str());
+                m_headerList = curl_slist_append(
+                    m_headerList, WireHeaderLine(block.substr(start, end - start)).c_str());
             }
             start = end + 2;
         }

@@ -1,6 +1,9 @@
 // The main of every test binary.
 #include <gtest/gtest.h>
 
+#include "download/downloader_task.h"
+#include "download/http_transfer.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -26,6 +29,9 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dataHome);
     setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
 #endif
+    // The engine's pauses keep their real values in the product; tests do not wait them out.
+    kwrt::HttpTransfer::SetRetryPauseForTesting(5);
+    kwrt::DownloaderTask::SetPollIntervalForTesting(1);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
 #ifndef _WIN32

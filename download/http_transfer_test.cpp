@@ -1,0 +1,296 @@
+#include "download/http_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include "core/text.h"
+#include "download/data_processors.h"
+#include "download/http_connection.h"
+#include "testing/code_page.h"
+#include "testing/gzip.h"
+#include "testing/http_test_server.h"
+#include "testing/temp_dir.h"
+
+namespace kwrt {
+namespace {
+
+using testing::HttpFault;
+using testing::HttpTestServer;
+
+// The fixed lines as both clients write them: "Name: value".
+const char kUserAgent[] =
+    "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/45.0.2454.101 Safari/537.36";
+const char kFormType[] = "Content-Type: application/x-www-form-urlencoded;charset=UTF-8";
+const char kJsonType[] = "Content-Type: application/json;charset=UTF-8";
+
+// Records what the transfer hands it; can refuse each step.
+class RecordingProcessor : public DownloadDataProcessor {
+  public:
+    RecordingProcessor() : DownloadDataProcessor(DownloadTaskInfo()) {}
+    int Begin(int32_t contentLength) override {
+        ++m_nBegins;
+        m_nContentLength = contentLength;
+        m_data.clear();
+        return m_bRefuseBegin ? 0 : 1;
+    }
+    int Finish() override {
+        ++m_nFinishes;
+        return m_bRefuseFinish ? 0 : 1;
+    }
+    int Write(const char* data, int32_t length) override {
+        m_chunkSizes.push_back(length);
+        m_data.append(data, static_cast<size_t>(length));
+        if (m_fnOnWrite) {
+            m_fnOnWrite();
+        }
+        return m_bRefuseWrite ? 0 : 1;
+    }
+    int GetData(std::string* out) override {
+        *out = m_data;
+        return 1;
+    }
+
+    bool m_bRefuseBegin = false, m_bRefuseWrite = false, m_bRefuseFinish = false;
+    int m_nBegins = 0, m_nFinishes = 0;
+    int32_t m_nContentLength = -1;
+    std::string m_data;
+    std::vector<int32_t> m_chunkSizes;
+    std::function<void()> m_fnOnWrite;
+};
+
+class HttpTransferTest : public ::testing::Test {
+  protected:
+    HttpTransferTest() {
+        m_transfer.SetFormHeaders();
+        m_resource = testing::RandomBytes(5000, 1);
+        m_server.SetResource("/pkg/vd_game.vdpkg", m_resource);
+    }
+    int32_t Get(const std::string& path, int64_t start = -1, uint32_t length = 0) {
+        return m_transfer.Run(m_server.Url(path), &m_processor, HttpTransfer::kGet, L"", start,
+                              length);
+    }
+    // The lines this program chose, in the order they were sent (the client adds others).
+    static std::vector<std::string> OurLines(const testing::RecordedRequest& request) {
+        std::vector<std::string> lines;
+        for (const std::string& line : request.headerLines) {
+            if (line == "Accept: */*" || line == kUserAgent || line == kFormType ||
+                line == kJsonType || line.compare(0, 6, "Range:") == 0) {
+                lines.push_back(line);
+            }
+        }
+        return lines;
+    }
+
+    HttpTestServer m_server;
+    HttpTransfer m_transfer;
+    RecordingProcessor m_processor;
+    std::string m_resource;
+};
+
+TEST_F(HttpTransferTest, RangedGetPutsTheFixedLinesAndTheRangeOnTheWire) {
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 100, 50), 200);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "GET /pkg/vd_game.vdpkg HTTP/1.0");
+    EXPECT_EQ(OurLines(requests[0]), (std::vector<std::string>{"Accept: */*", kUserAgent, kFormType,
+                                                               "Range: bytes=100-149"}));
+    EXPECT_EQ(requests[0].body, "");
+    EXPECT_EQ(m_processor.m_data, m_resource.substr(100, 50));
+    EXPECT_EQ(m_processor.m_nContentLength, 50);
+    // What each client adds by itself shows in the test report.
+    std::string all;
+    for (const std::string& line : requests[0].headerLines) {
+        all += line + " | ";
+    }
+    RecordProperty("headers", all);
+    printf("headers on the wire: %s\n", all.c_str());
+}
+
+TEST_F(HttpTransferTest, WholeResourceHasNoRangeLineAndComesInChunksUpTo1024) {
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), 200);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(OurLines(requests[0]),
+              (std::vector<std::string>{"Accept: */*", kUserAgent, kFormType}));
+    EXPECT_EQ(m_processor.m_data, m_resource);
+    EXPECT_EQ(m_processor.m_nBegins, 1);
+    EXPECT_EQ(m_processor.m_nFinishes, 1);
+    for (int32_t size : m_processor.m_chunkSizes) {
+        EXPECT_GE(size, 1);
+        EXPECT_LE(size, 1024);
+    }
+}
+
+TEST_F(HttpTransferTest, PostSendsTheBodyInTheThreadCodePage1252WithTheJsonSet) {
+    KWRT_USE_CODE_PAGE(1252);
+    m_transfer.SetJsonHeaders();
+    m_server.SetResource("/notice", "{}");
+    std::wstring body;
+    StringToUtf8String(L"{\"name\":\"\u00e9\"}", &body);  // UTF-8 carried one byte per character
+    EXPECT_EQ(
+        m_transfer.Run(m_server.Url("/notice"), &m_processor, HttpTransfer::kPost, body, -1, 0),
+        200);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "POST /notice HTTP/1.0");
+    EXPECT_EQ(OurLines(requests[0]),
+              (std::vector<std::string>{"Accept: */*", kUserAgent, kJsonType}));
+    EXPECT_EQ(requests[0].body, "{\"name\":\"\xC3\xA9\"}");
+    EXPECT_EQ(m_processor.m_data, "{}");
+}
+
+TEST_F(HttpTransferTest, EmptyPostBodySendsNoBodyBytes) {
+    m_server.SetResource("/notice", "ok");
+    EXPECT_EQ(
+        m_transfer.Run(m_server.Url("/notice"), &m_processor, HttpTransfer::kPost, L"", -1, 0),
+        200);
+    ASSERT_EQ(m_server.Requests().size(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].body, "");
+    EXPECT_EQ(m_server.Requests()[0].Header("Content-Length"), "0");
+}
+
+TEST_F(HttpTransferTest, BackslashesInTheUrlGoOutAsSlashes) {
+    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(m_server.Port()) +
+                             L"\\pkg\\vd_game.vdpkg?r=20261209120000";
+    EXPECT_EQ(m_transfer.Run(url, &m_processor, HttpTransfer::kGet, L"", -1, 0), 200);
+    EXPECT_EQ(m_server.Requests().at(0).requestLine,
+              "GET /pkg/vd_game.vdpkg?r=20261209120000 HTTP/1.0");
+}
+
+TEST_F(HttpTransferTest, StatusesAreRetriedAndTheLastOneReturned) {
+    m_transfer.m_nAttempts = 3;
+    EXPECT_EQ(Get("/missing"), 404);
+    EXPECT_EQ(m_server.Requests().size(), 3u);
+    EXPECT_EQ(m_processor.m_nBegins, 0);
+    EXPECT_EQ(m_processor.m_nFinishes, 3);  // Finish follows every try
+
+    // A file processor fails Finish without data: the same answer becomes -3.
+    testing::TempDir temp;
+    DownloadTaskInfo info;
+    info.fileName = L"x.dat";
+    CDNResourceDataProcessor file(info);
+    file.SetBaseDir(temp.Path());
+    m_transfer.m_nAttempts = 2;
+    EXPECT_EQ(m_transfer.Run(m_server.Url("/missing"), &file, HttpTransfer::kGet, L"", -1, 0), -3);
+}
+
+TEST_F(HttpTransferTest, AFailedTryIsFollowedByAnother) {
+    HttpFault fault;
+    fault.status = 503;
+    fault.times = 1;
+    m_server.SetFault("/pkg/vd_game.vdpkg", fault);
+    m_transfer.m_nAttempts = 3;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 0, 10), 200);
+    EXPECT_EQ(m_server.Requests().size(), 2u);
+    EXPECT_EQ(m_processor.m_data, m_resource.substr(0, 10));
+}
+
+TEST_F(HttpTransferTest, NothingToRunGivesMinusOneWithoutTraffic) {
+    m_transfer.m_nAttempts = 0;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -1);
+    m_transfer.m_nAttempts = 1;
+    EXPECT_EQ(m_transfer.Run(L"not a url", &m_processor, HttpTransfer::kGet, L"", -1, 0), -1);
+    EXPECT_EQ(m_transfer.Run(L"ftp://127.0.0.1/x", &m_processor, HttpTransfer::kGet, L"", -1, 0),
+              -1);
+    EXPECT_EQ(m_transfer.Run(m_server.Url("/x"), nullptr, HttpTransfer::kGet, L"", -1, 0), -1);
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST_F(HttpTransferTest, RefusalsAndTheirPrecedence) {
+    m_processor.m_bRefuseBegin = true;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -5);
+    m_processor.m_bRefuseBegin = false;
+    m_processor.m_bRefuseWrite = true;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -4);
+    EXPECT_EQ(m_processor.m_chunkSizes.size(), 1u);  // the refusal ends the try
+    m_processor.m_bRefuseFinish = true;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -3);  // a failed Finish outranks the refusal
+}
+
+TEST_F(HttpTransferTest, ANetworkErrorIsMinusThree) {
+    std::wstring url;
+    {
+        HttpTestServer closed;
+        url = closed.Url("/x");
+    }  // nothing listens there any more
+    m_transfer.m_nAttempts = 2;
+    EXPECT_EQ(m_transfer.Run(url, &m_processor, HttpTransfer::kGet, L"", -1, 0), -3);
+    EXPECT_EQ(m_processor.m_nFinishes, 2);
+}
+
+TEST_F(HttpTransferTest, CancelDuringTheBodyStopsAfterTheCurrentChunk) {
+    HttpFault drip;
+    drip.dripBytes = 256;
+    drip.dripDelayMs = 5;
+    m_server.SetFault("/pkg/vd_game.vdpkg", drip);
+    m_transfer.m_nAttempts = 5;
+    m_processor.m_fnOnWrite = [this] { m_transfer.Cancel(); };
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -2);
+    EXPECT_EQ(m_processor.m_chunkSizes.size(), 1u);
+    EXPECT_EQ(m_server.Requests().size(), 1u);  // no further try
+}
+
+TEST_F(HttpTransferTest, AShortBodyIsNeverASuccess) {
+    HttpFault drop;
+    drop.dropAfter = 3000;
+    m_server.SetFault("/pkg/vd_game.vdpkg", drop);
+    m_transfer.m_nAttempts = 2;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), -3);
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 0, 4000), -3);
+}
+
+TEST_F(HttpTransferTest, AServerIgnoringTheRangeDeliversOnlyTheRange) {
+    HttpFault ignore;
+    ignore.ignoreRange = true;
+    m_server.SetFault("/pkg/vd_game.vdpkg", ignore);
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 1500, 700), 200);
+    EXPECT_EQ(m_processor.m_data, m_resource.substr(1500, 700));
+    // A range beyond the end of what it sends is incomplete.
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 4900, 200), -3);
+}
+
+TEST_F(HttpTransferTest, ABodyFromAnotherOffsetIsRefused) {
+    HttpFault shifted;
+    shifted.contentRangeShift = 10;
+    m_server.SetFault("/pkg/vd_game.vdpkg", shifted);
+    m_transfer.m_nAttempts = 2;
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 100, 50), -3);
+    EXPECT_EQ(m_processor.m_nBegins, 0);
+    EXPECT_EQ(m_processor.m_data, "");
+}
+
+TEST_F(HttpTransferTest, ABodyWithoutContentLengthIsReadToItsEnd) {
+    HttpFault noLength;
+    noLength.omitContentLength = true;
+    m_server.SetFault("/pkg/vd_game.vdpkg", noLength);
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), 200);
+    EXPECT_EQ(m_processor.m_nContentLength, 0);
+    EXPECT_EQ(m_processor.m_data, m_resource);
+}
+
+TEST(CrackUrl, SplitsUrlsAndChoosesTlsByPortAlone) {
+    HttpTarget target;
+    ASSERT_TRUE(CrackUrl(L"http://cdn.example:8080/a/b?x=1#frag", &target));
+    EXPECT_EQ(target.host, L"cdn.example");
+    EXPECT_EQ(target.port, 8080);
+    EXPECT_EQ(target.object, L"/a/b?x=1");
+    EXPECT_FALSE(target.secure);
+    ASSERT_TRUE(CrackUrl(L"http://cdn.example:443/x", &target));
+    EXPECT_TRUE(target.secure);  // port 443 means TLS, whatever the scheme says
+    ASSERT_TRUE(CrackUrl(L"https://cdn.example:8443/x", &target));
+    EXPECT_FALSE(target.secure);
+    ASSERT_TRUE(CrackUrl(L"https://cdn.example", &target));
+    EXPECT_EQ(target.port, 443);
+    EXPECT_EQ(target.object, L"/");
+    EXPECT_TRUE(target.secure);
+    ASSERT_TRUE(CrackUrl(L"http://[::1]:81/x", &target));
+    EXPECT_EQ(target.host, L"::1");
+    EXPECT_EQ(target.port, 81);
+    for (const wchar_t* bad : {L"", L"cdn/x", L"http://", L"http://:80/", L"http://h:99999/",
+                               L"http://h:x/", L"gopher://h/"}) {
+        EXPECT_FALSE(CrackUrl(bad, &target)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace kwrt
