@@ -115,6 +115,16 @@ std::wstring GetExecutableVersionText(const std::wstring& path) {
     return text;
 }
 
+std::wstring JoinRelativePath(const std::wstring& folder, const std::wstring& relativeName) {
+    std::wstring path = folder + relativeName;
+    for (size_t i = folder.size(); i < path.size(); ++i) {
+        if (path[i] == L'\\' || path[i] == L'/') {
+            path[i] = kPathSeparator;
+        }
+    }
+    return path;
+}
+
 std::vector<std::wstring> FolderPrefixes(const std::wstring& path, wchar_t separator) {
     std::vector<std::wstring> prefixes;
     if (path.empty()) {

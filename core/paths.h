@@ -65,6 +65,10 @@ int IsDirectoryWritable(const std::wstring& folder);
 // The writable fixed drive with the most free bytes; the earlier drive wins a tie. 0 if none.
 int GetDriveWithMostFreeSpace(std::wstring* root);
 
+// `folder` (ending in the separator) followed by a relative name whose "\" and "/" both become the
+// system's separator: manifest names keep backslashes on the wire and in files.
+std::wstring JoinRelativePath(const std::wstring& folder, const std::wstring& relativeName);
+
 // The folder prefixes CreateDirectoryTree visits for `path` under the separator rule `separator`,
 // from the outermost in ("C:", "C:\A", "C:\A\B" for "C:\A\B\").
 std::vector<std::wstring> FolderPrefixes(const std::wstring& path, wchar_t separator);

@@ -110,6 +110,13 @@ TEST_F(PathsTest, DirectoryTreeReportsTheLastCreation) {
     EXPECT_EQ(CreateDirectoryTree(Unwritable(L"x") + kSep + L"y"), 0);
 }
 
+TEST(JoinRelativePath, ManifestNamesTakeTheSystemsSeparator) {
+    EXPECT_EQ(JoinRelativePath(L"root" + kSep, L"data\\maps/1.map"),
+              L"root" + kSep + L"data" + kSep + L"maps" + kSep + L"1.map");
+    // The folder itself is left as it is.
+    EXPECT_EQ(JoinRelativePath(L"a\\b/", L"x"), L"a\\b/x");
+}
+
 TEST(FolderPrefixes, FollowTheSeparatorRule) {
     const std::vector<std::wstring> windows = {L"C:", L"C:\\A", L"C:\\A\\B"};
     EXPECT_EQ(FolderPrefixes(L"C:\\A\\B\\", L'\\'), windows);

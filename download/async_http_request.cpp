@@ -1,10 +1,19 @@
 #include "download/async_http_request.h"
 
+#include <chrono>
+#include <thread>
+
 namespace kwrt {
 
 AsyncHttpRequest::~AsyncHttpRequest() {
     // The task first: its destructor waits for a thread that may still be ending.
     m_pTask.reset();
+}
+
+void AsyncHttpRequest::WaitUntilIdle() {
+    while (m_pTask && m_pTask->m_bRunning.load() != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 int AsyncHttpRequest::Request(AsyncHttpRequestParam* param) {

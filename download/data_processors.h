@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "core/paths.h"
 #include "download/download_types.h"
 
 namespace kwrt {
@@ -31,7 +32,7 @@ class CDNResourceConfigDataProcessor : public DownloadTextProcessor {
 };
 
 // One file of a CDN package: written to "<final path>.t", then unpacked from its gzip stream to
-// the final path, m_strBaseDir + m_info.fileName.
+// the final path, m_strBaseDir joined with m_info.fileName.
 class CDNResourceDataProcessor : public DownloadDataProcessor {
   public:
     using DownloadDataProcessor::DownloadDataProcessor;
@@ -45,7 +46,7 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     int GetData(std::string* out) override;
 
     void SetBaseDir(const std::wstring& baseDir) { m_strBaseDir = baseDir; }
-    std::wstring GetFinalPath() const { return m_strBaseDir + m_info.fileName; }
+    std::wstring GetFinalPath() const { return JoinRelativePath(m_strBaseDir, m_info.fileName); }
     std::wstring GetTempPath() const { return GetFinalPath() + L".t"; }
 
     // Newly written bytes beyond the furthest point any try reached.

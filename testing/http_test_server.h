@@ -58,6 +58,7 @@ class HttpTestServer {
     intptr_t m_listener = -1;
     int m_nPort = 0;
     std::atomic<bool> m_bStopping{false};
+
     std::thread m_acceptThread;
 
     std::mutex m_mutex;  // guards everything below
