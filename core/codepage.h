@@ -16,6 +16,10 @@ std::string WideToAnsi(const std::wstring& text, AnsiCodePage which = AnsiCodePa
 // Byte sequences the code page does not define become one character each.
 std::wstring AnsiToWide(const std::string& bytes, AnsiCodePage which = AnsiCodePage::kSystem);
 
+// Whether every character of `text` has its own byte sequence in code page `codePage` (936, 1252,
+// ...), so that it survives the trip through that code page. False for unknown code pages.
+bool IsRepresentableInCodePage(const std::wstring& text, unsigned codePage);
+
 // The number of the ANSI code page in effect (936, 1252, 65001 for UTF-8, ...).
 unsigned GetAnsiCodePage();
 

@@ -47,6 +47,10 @@ bool Convert(const char* from, const char* to, const char* in, size_t inSize, st
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         return false;
     }
+    std::string discarded;
+    if (out == nullptr) {
+        out = &discarded;
+    }
     out->clear();
     char buffer[4096];
     char* inPtr = const_cast<char*>(in);
@@ -93,6 +97,23 @@ bool SetAnsiCodePageForTesting(unsigned codePage) {
     }
     g_testCodePage.store(codePage);
     return true;
+}
+
+bool IsRepresentableInCodePage(const std::wstring& text, unsigned codePage) {
+    if (codePage == kUtf8CodePage) {
+        return true;
+    }
+    char name[32];
+    CodePageName(codePage, name, sizeof(name));
+    std::u32string units(text.begin(), text.end());
+    bool representable = true;
+    const bool known = Convert("UTF-32LE", name, reinterpret_cast<const char*>(units.data()),
+                               units.size() * sizeof(char32_t), nullptr,
+                               [&](const unsigned char*, size_t left, std::string*) {
+                                   representable = false;
+                                   return left < 4 ? left : size_t{4};
+                               });
+    return known && representable;
 }
 
 std::string WideToAnsi(const std::wstring& text, AnsiCodePage) {

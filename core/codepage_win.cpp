@@ -43,6 +43,21 @@ std::wstring AnsiToWide(const std::string& bytes, AnsiCodePage which) {
     return out;
 }
 
+bool IsRepresentableInCodePage(const std::wstring& text, unsigned codePage) {
+    if (text.empty()) {
+        return true;
+    }
+    // UTF-8 takes every character and refuses the flag below.
+    if (codePage == CP_UTF8) {
+        return true;
+    }
+    BOOL usedDefault = FALSE;
+    const int size =
+        WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(),
+                            static_cast<int>(text.size()), nullptr, 0, nullptr, &usedDefault);
+    return size > 0 && !usedDefault;
+}
+
 unsigned GetAnsiCodePage() {
     return GetACP();
 }

@@ -23,7 +23,7 @@ bool CanOpenForReading(const std::wstring& path);
 bool MakeDirectory(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
 // Replaces `to` with `from` in one step where the system allows it.
-bool ReplaceFile(const std::wstring& from, const std::wstring& to);
+bool RenameReplacing(const std::wstring& from, const std::wstring& to);
 // fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
 FILE* OpenFile(const std::wstring& path, const char* mode);
 

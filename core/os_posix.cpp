@@ -129,7 +129,7 @@ bool RemoveFile(const std::wstring& path) {
     return unlink(Native(path).c_str()) == 0;
 }
 
-bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
+bool RenameReplacing(const std::wstring& from, const std::wstring& to) {
     return rename(Native(from).c_str(), Native(to).c_str()) == 0;
 }
 

@@ -37,7 +37,7 @@ bool RemoveFile(const std::wstring& path) {
     return DeleteFileW(path.c_str()) != 0;
 }
 
-bool ReplaceFile(const std::wstring& from, const std::wstring& to) {
+bool RenameReplacing(const std::wstring& from, const std::wstring& to) {
     return MoveFileExW(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -1,0 +1,49 @@
+// Builds what the CDN serves: package files of gzip members and the resource config that lists
+// them, from a game folder and a launcher folder; and checks a published tree.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kwrt::pack {
+
+struct PackOptions {
+    std::wstring gameDir;
+    std::wstring launcherDir;     // empty: no launcher files
+    std::wstring outRoot;         // the CDN's root folder
+    std::wstring configPath;      // relative to outRoot, "/" or "\" between components
+    std::wstring previousConfig;  // a file path; empty: no earlier version
+    uint64_t packageSize = 32ull * 1024 * 1024;  // a larger member gets a package of its own
+    unsigned codePage = 936;  // the launcher's ANSI code page: names must survive it
+};
+
+struct PackReport {
+    int unchanged = 0;
+    int changed = 0;
+    int added = 0;
+    int removed = 0;
+    int packagesWritten = 0;
+    uint64_t uploadBytes = 0;                  // bytes of the package files this run wrote
+    std::vector<std::wstring> packageFolders;  // folders written, below the package base
+};
+
+// 0 on success; otherwise 1 with `error` saying why. Never leaves a half-written config.
+int Pack(const PackOptions& options, PackReport* report, std::string* error);
+
+// Unpacks every member the config lists and checks its range and MD5. 0 when all is well;
+// otherwise 1 with one line per problem in `problems`.
+int Verify(const std::wstring& outRoot, const std::wstring& configPath, int* entries,
+           std::vector<std::string>* problems);
+
+// The package base of a config path: the path without its last two components ("" or ending
+// in "/"). False when the path has fewer than two components.
+bool PackageBaseOf(const std::wstring& configPath, std::wstring* base);
+
+// One gzip member with fixed header fields (no name, time 0, unknown OS), so equal input gives
+// equal bytes on every system.
+std::string GzipMember(const std::string& bytes);
+// Unpacks exactly one gzip member that fills `member` completely. False otherwise.
+bool GunzipMember(const std::string& member, std::string* bytes);
+
+}  // namespace kwrt::pack
