@@ -19,6 +19,8 @@ class ChildProcess {
     // The exit code, or -1 when the child is still running after `timeoutMs`.
     int Wait(int timeoutMs);
     void Kill();
+    // Asks the child to end (SIGTERM on POSIX; Windows has no such request and ends it).
+    void Terminate();
 
   private:
     void* m_hProcess = nullptr;  // Windows: process handle

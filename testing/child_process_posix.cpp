@@ -55,6 +55,12 @@ int ChildProcess::Wait(int timeoutMs) {
     }
 }
 
+void ChildProcess::Terminate() {
+    if (m_bRunning) {
+        kill(m_nPid, SIGTERM);
+    }
+}
+
 void ChildProcess::Kill() {
     if (m_bRunning) {
         kill(m_nPid, SIGKILL);

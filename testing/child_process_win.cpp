@@ -42,6 +42,10 @@ int ChildProcess::Wait(int timeoutMs) {
     return static_cast<int>(code);
 }
 
+void ChildProcess::Terminate() {
+    Kill();
+}
+
 void ChildProcess::Kill() {
     if (m_bRunning && m_hProcess != nullptr) {
         TerminateProcess(m_hProcess, 1);
