@@ -9,8 +9,6 @@
 //                                                           written
 //
 // bench/run_download_bench drives the three against nginx; nothing here asserts a time.
-#include <zlib.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "download/data_processors.h"
+#include "download/gzip_member.h"
 #include "download/task_dispatcher.h"
 
 namespace {
@@ -54,20 +53,6 @@ std::string MakeContent(size_t size, uint32_t seed) {
                            : static_cast<char>('a' + (k * 7 + (seed & 15)) % 26);
         }
     }
-    return out;
-}
-
-std::string GzipMember(const std::string& bytes) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
     return out;
 }
 

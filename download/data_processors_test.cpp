@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "core/os.h"
-#include "testing/gzip.h"
+#include "download/gzip_member.h"
+#include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kwrt {
@@ -55,7 +56,7 @@ class FileProcessorTest : public ::testing::Test {
 
 TEST_F(FileProcessorTest, UnpacksAGzipMemberIntoItsFolder) {
     const std::string content = testing::RandomBytes(70000, 3);
-    const std::string packed = testing::Gzip(content);
+    const std::string packed = GzipMember(content);
     auto processor = Make(L"data\\maps\\1.map", 0, static_cast<int32_t>(packed.size()));
     ASSERT_EQ(processor->Begin(static_cast<int32_t>(packed.size())), 1);
     EXPECT_TRUE(PathExists(m_temp.Join(L"data/maps/1.map.t")));
@@ -77,7 +78,7 @@ TEST_F(FileProcessorTest, DataWithoutGzipHeaderIsCopied) {
 }
 
 TEST_F(FileProcessorTest, ACorruptStreamKeepsTheTemporaryFileUntilTheNextBegin) {
-    std::string packed = testing::Gzip(testing::RandomBytes(5000, 4));
+    std::string packed = GzipMember(testing::RandomBytes(5000, 4));
     packed[packed.size() / 2] = static_cast<char>(packed[packed.size() / 2] ^ 0x55);
     auto processor = Make(L"bad.dat", 0, static_cast<int32_t>(packed.size()));
     testing::WriteFileOrFail(m_temp.Join(L"bad.dat"), "stale copy");
@@ -95,7 +96,7 @@ TEST_F(FileProcessorTest, ACorruptStreamKeepsTheTemporaryFileUntilTheNextBegin) 
 }
 
 TEST_F(FileProcessorTest, ATruncatedStreamIsNoSuccess) {
-    const std::string packed = testing::Gzip(testing::RandomBytes(50000, 5));
+    const std::string packed = GzipMember(testing::RandomBytes(50000, 5));
     const std::string cut = packed.substr(0, packed.size() - 100);
     auto processor = Make(L"cut.dat", -1, 0);
     processor->Begin(0);

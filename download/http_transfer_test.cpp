@@ -6,8 +6,8 @@
 #include "download/data_processors.h"
 #include "download/http_connection.h"
 #include "testing/code_page.h"
-#include "testing/gzip.h"
 #include "testing/http_test_server.h"
+#include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kwrt {

@@ -9,8 +9,9 @@
 #include <set>
 
 #include "download/data_processors.h"
-#include "testing/gzip.h"
+#include "download/gzip_member.h"
 #include "testing/http_test_server.h"
+#include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kwrt {
@@ -128,7 +129,7 @@ struct Package {
     void Add(const std::wstring& url, const std::wstring& name, const std::string& content,
              size_t gap = 0) {
         bytes += std::string(gap, 'G');
-        const std::string member = testing::Gzip(content);
+        const std::string member = GzipMember(content);
         files.emplace_back(content, Part(url, static_cast<int64_t>(bytes.size()),
                                          static_cast<int32_t>(member.size()), name));
         bytes += member;

@@ -10,9 +10,10 @@
 #include "core/text.h"
 #include "download/data_processors.h"
 #include "download/file_helpers.h"
+#include "download/gzip_member.h"
 #include "download/http_transfer.h"
 #include "testing/child_process.h"
-#include "testing/gzip.h"
+#include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 #include "tools/pack/packer.h"
 #include "update/manifest.h"
@@ -81,7 +82,7 @@ class DevServerTest : public ::testing::Test {
         EXPECT_EQ(m_nStatus, 206);
         EXPECT_NE(m_head.find("Content-Range: bytes " + range), std::string::npos) << m_head;
         std::string content;
-        EXPECT_TRUE(pack::GunzipMember(m_body, &content));
+        EXPECT_TRUE(GunzipMember(m_body, &content));
         return content;
     }
     std::string Post(int port, const std::string& path, const std::wstring& body, int32_t* code) {

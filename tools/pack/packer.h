@@ -40,10 +40,4 @@ int Verify(const std::wstring& outRoot, const std::wstring& configPath, int* ent
 // in "/"). False when the path has fewer than two components.
 bool PackageBaseOf(const std::wstring& configPath, std::wstring* base);
 
-// One gzip member with fixed header fields (no name, time 0, unknown OS), so equal input gives
-// equal bytes on every system.
-std::string GzipMember(const std::string& bytes);
-// Unpacks exactly one gzip member that fills `member` completely. False otherwise.
-bool GunzipMember(const std::string& member, std::string* bytes);
-
 }  // namespace kwrt::pack

@@ -9,8 +9,9 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
+#include "download/gzip_member.h"
 #include "testing/child_process.h"
-#include "testing/gzip.h"
+#include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 #include "update/manifest.h"
 
