@@ -2,7 +2,15 @@
 
 set(KWRT_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 
+# Deployment values, compiled into a generated header.
+set(KWRT_NOTICE_HOST 127.0.0.1 CACHE STRING "Host of the notice server (HTTP, port 8000)")
+set(KWRT_EVENT_LOG_URL http://127.0.0.1:8001/t/game/common CACHE STRING
+    "Endpoint of the event-log service")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in
+               ${CMAKE_BINARY_DIR}/generated/kwrt/deployment.h @ONLY)
+
 add_library(kwrt_options INTERFACE)
+target_include_directories(kwrt_options INTERFACE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(kwrt_options INTERFACE -Wall -Wextra -Wpedantic -Werror -Wshadow
                        -Wno-missing-field-initializers)
 target_include_directories(kwrt_options INTERFACE ${KWRT_ROOT})

@@ -162,6 +162,17 @@ int StringToUtf8String(const wchar_t* text, std::wstring* out) {
     return 1;
 }
 
+std::wstring DecodeServerText(const std::string& bytes) {
+    std::wstring text;
+    if (IsUtf8Text(reinterpret_cast<const unsigned char*>(bytes.data()),
+                   static_cast<int>(bytes.size()))) {
+        Utf8ToString(bytes.c_str(), &text);
+    } else {
+        text = AnsiToWide(bytes);
+    }
+    return text;
+}
+
 int StringToUtf8Bytes(const std::wstring& text, std::string* out) {
     const std::string utf8 = WideToUtf8(text);
     if (out->size() < utf8.size()) {

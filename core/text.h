@@ -30,6 +30,10 @@ int StringToUtf8String(const wchar_t* text, std::wstring* out);
 // zero bytes if shorter and never shortened. Always 1.
 int StringToUtf8Bytes(const std::wstring& text, std::string* out);
 
+// Text a server sent: decoded as UTF-8 when it is well-formed UTF-8 with at least one byte above
+// 127 (IsUtf8Text), as ANSI text otherwise; either way through the ANSI code page.
+std::wstring DecodeServerText(const std::string& bytes);
+
 std::wstring IntToString(int value);
 
 // Without white space (space, tab, CR, LF, vertical tab, form feed) at either end.
