@@ -147,6 +147,11 @@ void DownloaderTaskDispatcher::StopAll() {
     }
 }
 
+void DownloaderTaskDispatcher::ClearPending() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_pendingSegments.clear();
+}
+
 int DownloaderTaskDispatcher::GetActiveTaskCount() {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     return static_cast<int>(m_activeTasks.size());

@@ -44,6 +44,8 @@ class DownloaderTaskDispatcher {
     int AddTasks(const std::vector<DownloadTaskInfo>& parts);
     // Asks every active task to stop after its current segment (which ends with -2).
     void StopAll();
+    // Drops the segments still waiting: they will not run.
+    void ClearPending();
     int GetActiveTaskCount();
 
     // The segments `parts` become, in queue order.

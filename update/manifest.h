@@ -30,7 +30,7 @@ struct ResourceDownloadItem {
     std::wstring cdnHash;    // for a removal, the local hash
     int32_t changeKind = kNew;
     std::wstring folder;  // from the CDN entry; for a removal, from the local one
-    int64_t offset = 0;
+    int64_t offset = -1;  // -1: the whole resource
     int32_t length = 0;
 };
 

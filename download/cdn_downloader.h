@@ -1,0 +1,85 @@
+// The single way the launcher fetches from the CDN: the resource config text, and files out of
+// the package files "vd_game.vdpkg" (one per package folder) by byte range. Replaced launcher
+// files also go into the journal "launcher.tmp", which the platform client applies.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/task_dispatcher.h"
+#include "update/manifest.h"
+
+namespace kwrt {
+
+enum CDNDownloadState : int32_t { kCdnSuccess = 1, kCdnFailure = 2 };
+
+// The kinds of CDN downloads (DownloadTaskInfo::downloadType).
+enum CdnDownloadType : int32_t { kCdnConfigText = 1, kCdnGameResource = 2, kCdnLauncherFile = 3 };
+
+class CCDNResourceDownloader : public DownloaderTaskProcessor {
+  public:
+    static constexpr int kThreads = 3;
+
+    // The process-wide instance, created on first use and never destroyed.
+    static CCDNResourceDownloader& GetInstance();
+
+    CCDNResourceDownloader() = default;  // for tests; the launcher uses GetInstance
+    ~CCDNResourceDownloader();
+    CCDNResourceDownloader(const CCDNResourceDownloader&) = delete;
+    CCDNResourceDownloader& operator=(const CCDNResourceDownloader&) = delete;
+
+    // The config URL with "?r=" and the local time (14 digits), or the package URL of `folder`.
+    std::wstring BuildUrl(int32_t type, const std::wstring& folder) const;
+    // Drops queued segments of an earlier batch and fetches the config text. Always 1.
+    int DownloadConfig();
+    // Fetches a batch of game resources (2) or launcher files (3). Always 1.
+    int Download(const std::vector<ResourceDownloadItem>& items, int32_t type);
+    // Stops the running transfers; nothing when no download ever started.
+    void StopAll();
+
+    DownloadDataProcessor* CreateDataProcessor(const DownloadTaskInfo& info) override;
+    void OnTaskResult(const DownloadTaskResultInfo& result) override;
+    void OnAllTasksFinished() override;
+    void OnBytesWritten(int64_t bytes);
+
+    std::wstring GetJournalPath() const { return m_strLauncherDir + L"launcher.tmp"; }
+    void DeleteJournal();
+    // Writes at the end (`append`) or at the start of the journal, keeping its other bytes.
+    void WriteJournal(const std::string& bytes, bool append);
+    // The completion flag: the journal's first byte.
+    void WriteJournalFlag(uint8_t flag);
+
+    // Set by the resource manager before the first download.
+    std::wstring m_strPackageBaseUrl;
+    std::wstring m_strConfigUrl;
+    std::wstring m_strResourceDir;  // ends in the separator
+    std::wstring m_strLauncherDir;  // ends in the separator
+    std::function<void(CDNDownloadState, const std::vector<ResoureConfigInfo>&)>
+        m_fnConfigDownloaded;
+    std::function<void(CDNDownloadState, int32_t type)> m_fnDownloadFinished;
+    std::function<void(const DownloadTaskInfo&)> m_fnFileStarted;
+    std::function<void(const DownloadTaskInfo&, CDNDownloadState)> m_fnFileDownloaded;
+    std::function<void(int64_t downloaded, int64_t total)> m_fnProgress;
+
+  private:
+    void OnConfigResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
+    void OnResourceResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
+
+    std::unique_ptr<DownloaderTaskDispatcher> m_pDispatcher;  // created by the first download
+
+    std::recursive_mutex m_processorsLock;  // guards m_processors
+    std::map<std::wstring, std::unique_ptr<DownloadDataProcessor>> m_processors;
+    std::recursive_mutex m_progressLock;  // guards the two byte counters
+    int64_t m_nDownloadedBytes = 0;
+    int64_t m_nTotalBytes = 0;
+    std::recursive_mutex m_statusLock;  // guards m_nResultBits
+    int32_t m_nResultBits = 0;
+    std::atomic<int32_t> m_nDownloadType{0};  // set by Download, read on the worker threads
+};
+
+}  // namespace kwrt
