@@ -96,6 +96,10 @@ void CCDNResourceDownloader::StopAll() {
     }
 }
 
+int CCDNResourceDownloader::GetActiveTaskCount() {
+    return m_pDispatcher ? m_pDispatcher->GetActiveTaskCount() : 0;
+}
+
 DownloadDataProcessor* CCDNResourceDownloader::CreateDataProcessor(const DownloadTaskInfo& info) {
     std::lock_guard<std::recursive_mutex> lock(m_processorsLock);
     std::unique_ptr<DownloadDataProcessor> processor;

@@ -41,6 +41,9 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     int Download(const std::vector<ResourceDownloadItem>& items, int32_t type);
     // Stops the running transfers; nothing when no download ever started.
     void StopAll();
+    // Tasks still running. A new batch waits for 0: a task of the previous batch that ends
+    // after the next batch began would report the end of the wrong batch.
+    int GetActiveTaskCount();
 
     DownloadDataProcessor* CreateDataProcessor(const DownloadTaskInfo& info) override;
     void OnTaskResult(const DownloadTaskResultInfo& result) override;

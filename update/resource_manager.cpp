@@ -1,0 +1,415 @@
+#include "update/resource_manager.h"
+
+#include "core/codepage.h"
+#include "core/os.h"
+#include "core/paths.h"
+#include "core/run_log.h"
+#include "download/file_helpers.h"
+
+namespace kwrt {
+
+namespace {
+
+const wchar_t kVersionFile[] = L"version.txt";
+const wchar_t kLauncherManifest[] = L"launcher_manifest.txt";
+
+int64_t SumOfLengths(const std::vector<ResourceDownloadItem>& items) {
+    int64_t total = 0;
+    for (const ResourceDownloadItem& item : items) {
+        total += item.length;
+    }
+    return total;
+}
+
+}  // namespace
+
+CResourceManager& CResourceManager::GetInstance() {
+    static CResourceManager* instance =
+        new CResourceManager(&CCDNResourceDownloader::GetInstance());
+    return *instance;
+}
+
+CResourceManager::CResourceManager(CCDNResourceDownloader* downloader)
+    : m_pDownloader(downloader) {}
+
+void CResourceManager::SetProgressCallback(ProgressCallback callback) {
+    std::lock_guard<std::mutex> lock(m_callbackMutex);
+    m_fnProgress = std::move(callback);
+}
+
+void CResourceManager::Post(ResourceManagerProgressState state,
+                            ResourceManagerProgressInfoBase* info) {
+    ProgressCallback callback;
+    {
+        std::lock_guard<std::mutex> lock(m_callbackMutex);
+        callback = m_fnProgress;
+    }
+    if (callback) {
+        callback(state, info);
+    }
+}
+
+std::wstring CResourceManager::PackageBaseOf(const std::wstring& address) {
+    std::wstring base = address;
+    for (int cut = 0; cut < 2; ++cut) {
+        const size_t slash = base.rfind(L'/');
+        if (slash != std::wstring::npos) {
+            base.erase(slash);
+        }
+    }
+    base += L"/";
+    for (wchar_t& c : base) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    return base;
+}
+
+void CResourceManager::Reset() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_localResources.clear();
+    m_localLauncher.clear();
+    m_cdnResources.clear();
+    m_cdnLauncher.clear();
+    m_strGameDir.clear();
+    m_strResourceRoot.clear();
+    m_strLauncherRoot.clear();
+    m_strConfigUrl.clear();
+    m_strPackageBaseUrl.clear();
+}
+
+void CResourceManager::Init(const std::wstring& launcherRoot, const std::wstring& resourceRoot,
+                            const std::wstring& configAddress) {
+    Reset();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_strResourceRoot = resourceRoot;
+        m_strGameDir = resourceRoot + L"game" + kPathSeparator;
+        m_strLauncherRoot = launcherRoot;
+        m_strConfigUrl = configAddress;
+        for (wchar_t& c : m_strConfigUrl) {
+            if (c == L'\\') {
+                c = L'/';
+            }
+        }
+        m_strPackageBaseUrl = PackageBaseOf(configAddress);
+    }
+    LoadLocalResources();
+    LoadLauncherManifest();
+    ConnectDownloader();
+    TraceText(L"初始化cdn资源信息");
+    Post(kConfigDownloadStarting);
+    m_pDownloader->DownloadConfig();
+}
+
+void CResourceManager::LoadManifest(const std::wstring& path, ResourceMap* map,
+                                    const wchar_t* duplicateTrace) {
+    std::vector<ResoureConfigInfo> records;
+    ReadManifestFile(path, &records);
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    for (const ResoureConfigInfo& record : records) {
+        if (!map->emplace(record.name, record).second) {
+            TraceText(duplicateTrace + record.name);
+        }
+    }
+}
+
+void CResourceManager::LoadLocalResources() {
+    TraceText(L"初始化本地资源信息");
+    Post(kLocalResourcesLoading);
+    if (!m_strResourceRoot.empty()) {
+        LoadManifest(m_strResourceRoot + kVersionFile, &m_localResources,
+                     L"LocalResourceInfo插入失败\t");
+    }
+    TraceText(L"初始化本地资源信息完成，配置数量" +
+              IntToString(static_cast<int>(m_localResources.size())));
+    Post(kLocalResourcesLoaded);
+}
+
+void CResourceManager::LoadLauncherManifest() {
+    TraceText(L"初始化Launcher信息");
+    Post(kLauncherManifestLoading);
+    if (!m_strLauncherRoot.empty()) {
+        LoadManifest(m_strLauncherRoot + kLauncherManifest, &m_localLauncher,
+                     L"LauncherInfo插入失败\t");
+    }
+    TraceText(L"初始化Launcher配置信息完成，配置数量" +
+              IntToString(static_cast<int>(m_localLauncher.size())));
+    Post(kLauncherManifestLoaded);
+}
+
+void CResourceManager::ConnectDownloader() {
+    CCDNResourceDownloader& cdn = *m_pDownloader;
+    cdn.m_strConfigUrl = m_strConfigUrl;
+    cdn.m_strPackageBaseUrl = m_strPackageBaseUrl;
+    cdn.m_strResourceDir = m_strGameDir;
+    cdn.m_strLauncherDir = m_strLauncherRoot;
+    cdn.m_fnConfigDownloaded = [this](CDNDownloadState state,
+                                      const std::vector<ResoureConfigInfo>& records) {
+        OnConfigDownloaded(state, records);
+    };
+    cdn.m_fnDownloadFinished = [this](CDNDownloadState state, int32_t type) {
+        OnDownloadFinished(state, type);
+    };
+    cdn.m_fnFileStarted = nullptr;
+    cdn.m_fnFileDownloaded = [this](const DownloadTaskInfo& info, CDNDownloadState state) {
+        OnFileDownloaded(info, state);
+    };
+    cdn.m_fnProgress = [this](int64_t downloaded, int64_t total) {
+        OnDownloadProgress(downloaded, total);
+    };
+}
+
+void CResourceManager::SaveLocalResourceInfo() {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_localResources.empty() || m_strResourceRoot.empty()) {
+        return;
+    }
+    std::vector<ResoureConfigInfo> records;
+    for (const auto& entry : m_localResources) {
+        records.push_back(entry.second);
+    }
+    std::wstring text;
+    FormatManifestText(records, &text);
+    // Written aside, then put in place in one step: a crash or a full disk never leaves the
+    // file empty or cut.
+    const std::wstring path = m_strResourceRoot + kVersionFile;
+    const std::wstring temporary = path + L".new";
+    if (!WriteTextFile(temporary, text) || !RenameReplacing(temporary, path)) {
+        DeleteFileIfExists(temporary);
+    }
+}
+
+void CResourceManager::GetResourceHash(std::wstring* hash) {
+    std::wstring root;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        root = m_strResourceRoot;
+    }
+    *hash = root.empty() ? std::wstring() : GetManifestDigest(root + kVersionFile);
+}
+
+bool CResourceManager::IsLocalFileExist(const std::wstring& name) {
+    return PathExists(JoinRelativePath(m_strGameDir, name));
+}
+
+void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
+                                          const std::vector<ResoureConfigInfo>& records) {
+    int64_t total = 0;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        m_launcherDownloads.clear();
+        m_launcherRemovals.clear();
+        m_resourceRemovals.clear();
+        m_resourceDownloads.clear();
+        // A config without a single usable entry (an error page served with status 200, say)
+        // would plan the removal of the whole installation: it counts as a failed download.
+        if (state != kCdnSuccess || records.empty()) {
+            TraceText(L"校验cdn资源信息失败");
+        } else {
+            m_cdnLauncher.clear();
+            m_cdnResources.clear();
+            for (const ResoureConfigInfo& record : records) {
+                const bool launcher = record.IsLauncherFile();
+                ResourceMap& map = launcher ? m_cdnLauncher : m_cdnResources;
+                if (!map.emplace(record.name, record).second) {
+                    TraceText(
+                        (launcher ? L"CDNLauncherInfo插入失败\t" : L"CDNResourceInfo插入失败\t") +
+                        record.name);
+                }
+            }
+        }
+    }
+    if (state != kCdnSuccess || records.empty()) {
+        Post(kConfigDownloadFailed);
+        return;
+    }
+    Post(kConfigAccepted);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        CompareManifests(m_localLauncher, m_cdnLauncher, &m_launcherDownloads, &m_launcherRemovals,
+                         false);
+        total = SumOfLengths(m_launcherDownloads);
+        CompareManifests(m_localResources, m_cdnResources, &m_resourceDownloads,
+                         &m_resourceRemovals, true);
+        total += SumOfLengths(m_resourceDownloads);
+    }
+    SaveLocalResourceInfo();
+    if (total == 0) {
+        int started = 0;
+        CompareLauncher(&started);
+        if (!started) {
+            CompareResources();
+        }
+        return;
+    }
+    RequestDownloadTotalSizeNoticeInfo info;
+    info.totalBytes = total;
+    Post(kDownloadTotalKnown, &info);
+}
+
+bool CResourceManager::CompareManifests(ResourceMap& local, const ResourceMap& cdn,
+                                        std::vector<ResourceDownloadItem>* downloads,
+                                        std::vector<ResourceDownloadItem>* removals,
+                                        bool checkFiles) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (checkFiles) {
+        for (auto& entry : local) {
+            if (!IsLocalFileExist(entry.first)) {
+                entry.second.hash.clear();
+            }
+        }
+    }
+    auto download = [&](const ResoureConfigInfo& offered, const std::wstring& localHash,
+                        int32_t kind) {
+        ResourceDownloadItem item;
+        item.relativePath = offered.name;
+        item.localHash = localHash;
+        item.cdnHash = offered.hash;
+        item.changeKind = kind;
+        item.folder = offered.folder;
+        item.offset = offered.offset;
+        item.length = offered.length;
+        downloads->push_back(item);
+    };
+    for (const auto& entry : cdn) {
+        auto found = local.find(entry.first);
+        if (found == local.end()) {
+            download(entry.second, L"", ResourceDownloadItem::kNew);
+        } else if (found->second.hash != entry.second.hash) {
+            download(entry.second, found->second.hash, ResourceDownloadItem::kChanged);
+        }
+    }
+    for (const auto& entry : local) {
+        if (cdn.count(entry.first) == 0) {
+            ResourceDownloadItem item;
+            item.relativePath = entry.first;
+            item.cdnHash = entry.second.hash;
+            item.changeKind = ResourceDownloadItem::kRemoved;
+            item.folder = entry.second.folder;
+            item.offset = entry.second.offset;
+            item.length = entry.second.length;
+            removals->push_back(item);
+        }
+    }
+    return true;
+}
+
+bool CResourceManager::CompareLauncher(int* started) {
+    TraceText(L"开始比对CDN与本地Launcher");
+    *started = 0;
+    std::vector<ResourceDownloadItem> batch;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        batch = m_launcherDownloads;
+    }
+    if (batch.empty()) {
+        TraceText(L"Launcher校验完毕,没有Launcher资源需要更新");
+        return true;
+    }
+    *started = 1;
+    Post(kLauncherDownloadStarted);
+    m_pDownloader->Download(batch, kCdnLauncherFile);
+    return true;
+}
+
+bool CResourceManager::CompareResources() {
+    TraceText(L"开始比对CDN与本地资源");
+    std::vector<ResourceDownloadItem> batch;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        for (const ResourceDownloadItem& item : m_resourceRemovals) {
+            const std::wstring path = JoinRelativePath(m_strGameDir, item.relativePath);
+            if (PathExists(path)) {
+                RemoveFile(path);
+                m_localResources.erase(item.relativePath);
+            }
+        }
+        batch = m_resourceDownloads;
+    }
+    if (batch.empty()) {
+        TraceText(L"资源校验完毕,没有资源需要更新");
+        Post(kEverythingCurrent);
+        return true;
+    }
+    Post(kResourceDownloadStarted);
+    m_pDownloader->Download(batch, kCdnGameResource);
+    return true;
+}
+
+void CResourceManager::OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloadState state) {
+    if (state != kCdnSuccess) {
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    ResourceMap* cdn = nullptr;
+    ResourceMap* local = nullptr;
+    if (info.downloadType == kCdnGameResource) {
+        cdn = &m_cdnResources;
+        local = &m_localResources;
+    } else if (info.downloadType == kCdnLauncherFile) {
+        cdn = &m_cdnLauncher;
+        local = &m_localLauncher;
+    } else {
+        return;
+    }
+    auto offered = cdn->find(info.fileName);
+    if (offered == cdn->end()) {
+        return;
+    }
+    auto present = local->find(info.fileName);
+    if (present == local->end()) {
+        local->emplace(info.fileName, offered->second);
+    } else {
+        present->second.hash = offered->second.hash;
+    }
+}
+
+void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) {
+    if (type == kCdnLauncherFile) {
+        if (state == kCdnSuccess) {
+            WriteLauncherManifestToJournal();
+            Post(kLauncherRestartNeeded);
+        } else {
+            Post(kLauncherDownloadFailed);
+        }
+    } else if (type == kCdnGameResource) {
+        SaveLocalResourceInfo();
+        Post(state == kCdnSuccess ? kEverythingCurrent : kResourceDownloadFailed);
+    }
+}
+
+void CResourceManager::OnDownloadProgress(int64_t downloaded, int64_t total) {
+    ResourceManagerUpdateProgressInfo info;
+    info.downloadedBytes = downloaded;
+    info.totalBytes = total;
+    Post(kDownloadProgress, &info);
+}
+
+void CResourceManager::WriteLauncherManifestToJournal() {
+    std::wstring text;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        if (m_localLauncher.empty()) {
+            return;
+        }
+        std::vector<ResoureConfigInfo> records;
+        for (const auto& entry : m_localLauncher) {
+            records.push_back(entry.second);
+        }
+        FormatManifestText(records, &text);
+    }
+    const std::string name = WideToAnsi(kLauncherManifest);
+    const std::string data = WideToUtf8(text);
+    std::string length;
+    Int32ToBytes(static_cast<uint32_t>(name.size()), &length);
+    m_pDownloader->WriteJournal(length, true);
+    m_pDownloader->WriteJournal(name, true);
+    Int32ToBytes(static_cast<uint32_t>(data.size()), &length);
+    m_pDownloader->WriteJournal(length, true);
+    m_pDownloader->WriteJournal(data, true);
+    m_pDownloader->WriteJournalFlag(1);
+}
+
+}  // namespace kwrt

@@ -1,0 +1,133 @@
+// The update orchestrator: knows the local manifests, learns the CDN's offer, plans downloads and
+// removals, drives the CDN downloader and reports every step through one progress callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/text.h"
+#include "download/cdn_downloader.h"
+#include "update/manifest.h"
+#include "update/notice_request.h"
+
+namespace kwrt {
+
+enum ResourceManagerProgressState : int32_t {
+    kLocalResourcesLoading = 1,
+    kLocalResourcesLoaded = 2,
+    kLauncherManifestLoading = 3,
+    kLauncherManifestLoaded = 4,
+    kConfigDownloadStarting = 5,
+    kConfigAccepted = 6,
+    kDownloadTotalKnown = 7,
+    kConfigDownloadFailed = 8,
+    kResourceDownloadStarted = 9,
+    kResourceDownloadFailed = 10,
+    kLauncherDownloadStarted = 11,
+    kLauncherDownloadFailed = 12,
+    kDownloadProgress = 15,
+    kLauncherRestartNeeded = 16,
+    kEverythingCurrent = 17,
+    kNoticeAnswered = 18,
+};
+
+// The records that go with some states. A receiver keeps one only through Clone.
+struct ResourceManagerProgressInfoBase {
+    virtual ~ResourceManagerProgressInfoBase() = default;
+    virtual ResourceManagerProgressInfoBase* Clone() const = 0;
+};
+
+struct ResourceManagerUpdateProgressInfo : ResourceManagerProgressInfoBase {
+    int64_t downloadedBytes = 0;
+    int64_t totalBytes = 0;
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new ResourceManagerUpdateProgressInfo(*this);
+    }
+};
+
+struct RequestDownloadTotalSizeNoticeInfo : ResourceManagerProgressInfoBase {
+    int64_t totalBytes = 0;
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new RequestDownloadTotalSizeNoticeInfo(*this);
+    }
+};
+
+struct LauncherNoticeUpgradeInfo : ResourceManagerProgressInfoBase {
+    std::wstring url;
+    RequestNoticeResult result = kNoticeFailed;
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new LauncherNoticeUpgradeInfo(*this);
+    }
+};
+
+struct Utf16Less {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return LessUtf16(a, b); }
+};
+using ResourceMap = std::map<std::wstring, ResoureConfigInfo, Utf16Less>;
+
+class CResourceManager {
+  public:
+    using ProgressCallback =
+        std::function<void(ResourceManagerProgressState, ResourceManagerProgressInfoBase*)>;
+
+    // The process-wide manager, on the process-wide CDN downloader.
+    static CResourceManager& GetInstance();
+
+    // Tests give each manager a downloader of its own.
+    explicit CResourceManager(CCDNResourceDownloader* downloader);
+    virtual ~CResourceManager() = default;
+
+    virtual void SetProgressCallback(ProgressCallback callback);
+
+    // Loads the local manifests and starts the download of the CDN's config.
+    void Init(const std::wstring& launcherRoot, const std::wstring& resourceRoot,
+              const std::wstring& configAddress);
+    void Reset();
+    void LoadLocalResources();
+    void LoadLauncherManifest();
+    void ConnectDownloader();
+    // Rewrites "version.txt" from the local resource map, in one step.
+    void SaveLocalResourceInfo();
+    void GetResourceHash(std::wstring* hash);
+    bool IsLocalFileExist(const std::wstring& name);
+
+    void OnConfigDownloaded(CDNDownloadState state, const std::vector<ResoureConfigInfo>& records);
+    bool CompareManifests(ResourceMap& local, const ResourceMap& cdn,
+                          std::vector<ResourceDownloadItem>* downloads,
+                          std::vector<ResourceDownloadItem>* removals, bool checkFiles);
+    bool CompareLauncher(int* started);
+    bool CompareResources();
+    void OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloadState state);
+    void OnDownloadFinished(CDNDownloadState state, int32_t type);
+    void OnDownloadProgress(int64_t downloaded, int64_t total);
+    void WriteLauncherManifestToJournal();
+
+    // The package base of a config address: without its last two path components, with "/".
+    static std::wstring PackageBaseOf(const std::wstring& address);
+
+    // Read by tests and the controller after a batch; guarded by m_lock.
+    std::wstring m_strGameDir;
+    std::wstring m_strResourceRoot;
+    std::wstring m_strLauncherRoot;
+    std::wstring m_strConfigUrl;
+    std::wstring m_strPackageBaseUrl;
+
+    std::recursive_mutex m_lock;  // guards the maps and plans below
+    ResourceMap m_localResources, m_localLauncher, m_cdnResources, m_cdnLauncher;
+    std::vector<ResourceDownloadItem> m_launcherDownloads, m_launcherRemovals, m_resourceRemovals,
+        m_resourceDownloads;
+
+  private:
+    void Post(ResourceManagerProgressState state, ResourceManagerProgressInfoBase* info = nullptr);
+    void LoadManifest(const std::wstring& path, ResourceMap* map, const wchar_t* duplicateTrace);
+
+    CCDNResourceDownloader* m_pDownloader;
+    std::mutex m_callbackMutex;  // guards m_fnProgress
+    ProgressCallback m_fnProgress;
+};
+
+}  // namespace kwrt
