@@ -1,0 +1,78 @@
+// kwrt-journal: applies the launcher journal "launcher.tmp", as a platform client does before it
+// starts the launcher again.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/md5.h"
+#include "core/text.h"
+#include "tools/journal/journal.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kwrt-journal apply --launcher-dir DIR\n"
+    "       kwrt-journal show --launcher-dir DIR\n"
+    "\n"
+    "apply  replaces each file the journal DIR/launcher.tmp carries, below DIR, and deletes the\n"
+    "       journal. A journal that is not complete (flag 1), is cut short, or names a file\n"
+    "       outside DIR is refused and nothing changes.\n"
+    "show   prints the flag and every record: name, size and MD5.\n"
+    "Exit codes: 0 done, 1 refused or failed, 2 usage.\n";
+
+int Usage(const std::string& problem) {
+    fprintf(stderr, "kwrt-journal: %s\n\n%s", problem.c_str(), kUsage);
+    return 2;
+}
+
+int Run(const std::vector<std::wstring>& args) {
+    using namespace kwrt;
+    if (!args.empty() && (args[0] == L"--help" || args[0] == L"-h")) {
+        fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.size() != 3 || args[1] != L"--launcher-dir" ||
+        (args[0] != L"apply" && args[0] != L"show")) {
+        return Usage("expected apply or show with --launcher-dir DIR");
+    }
+    std::string error;
+    if (args[0] == L"show") {
+        journal::Journal content;
+        if (!journal::ReadJournal(journal::JournalPath(args[2]), &content, &error)) {
+            fprintf(stderr, "kwrt-journal: %s\n", error.c_str());
+            return 1;
+        }
+        printf("flag %u (%s), %zu records\n", content.flag,
+               content.flag == 1 ? "complete" : "not complete", content.records.size());
+        for (const journal::JournalRecord& record : content.records) {
+            printf("%s\t%zu\t%s\n", WideToUtf8(record.name).c_str(), record.data.size(),
+                   Md5Hex(record.data).c_str());
+        }
+        return 0;
+    }
+    std::vector<std::wstring> applied;
+    if (journal::ApplyJournal(args[2], &applied, &error) != 0) {
+        fprintf(stderr, "kwrt-journal: %s\n", error.c_str());
+        return 1;
+    }
+    for (const std::wstring& name : applied) {
+        printf("replaced %s\n", WideToUtf8(name).c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    return Run(std::vector<std::wstring>(argv + 1, argv + argc));
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(kwrt::Utf8ToWide(argv[i]));
+    }
+    return Run(args);
+}
+#endif
