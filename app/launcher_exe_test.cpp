@@ -85,7 +85,7 @@ TEST_F(LauncherExeTest, ARunningGameKeepsItClosedUnlessRestarting) {
     CreateDirectoryTree(folder);
     testing::CopyFileOrFail(GetModuleDir() + L"stub_game.exe", game);
     testing::ChildProcess running;
-    ASSERT_TRUE(running.Start(game, {}));
+    ASSERT_TRUE(running.Start(game, {L"--stay"}));
 
     EXPECT_EQ(RunLauncher({L"auth_key:a", L"uid:1", L"extraInfo:x"}), 0);
     EXPECT_FALSE(HostWindowOpened());

@@ -102,7 +102,7 @@ TEST_F(LauncherAppTest, ARunningGameKeepsTheWindowClosedUnlessRestarting) {
     EXPECT_FALSE(IsProcessRunning(game));
 
     testing::ChildProcess running;
-    ASSERT_TRUE(running.Start(game, {}));
+    ASSERT_TRUE(running.Start(game, {L"--stay"}));
     bool seen = false;
     for (int i = 0; i < 500 && !seen; ++i) {  // the child's image appears once it is mapped
         seen = IsProcessRunning(game);
@@ -114,7 +114,7 @@ TEST_F(LauncherAppTest, ARunningGameKeepsTheWindowClosedUnlessRestarting) {
     // Fresh names: each start-up above holds its lock until the process ends.
     m_strMutex += L"-2";
     testing::ChildProcess again;
-    ASSERT_TRUE(again.Start(game, {}));
+    ASSERT_TRUE(again.Start(game, {L"--stay"}));
     for (int i = 0; i < 500 && !IsProcessRunning(game); ++i) {
     }
     EXPECT_TRUE(Start(L"auth_key:a uid:1 extraInfo:x LAUNCHER_REBOOT=TRUE"));

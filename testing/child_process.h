@@ -13,8 +13,8 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Starts `program` with `arguments` (each passed as one argument; on Windows joined with
-    // spaces after the program path in double quotes).
+    // Starts `program` with `arguments`, each passed as one argument (on Windows quoted when it
+    // holds blanks).
     bool Start(const std::wstring& program, const std::vector<std::wstring>& arguments);
     // The exit code, or -1 when the child is still running after `timeoutMs`.
     int Wait(int timeoutMs);

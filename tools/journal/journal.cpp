@@ -1,8 +1,10 @@
 #include "tools/journal/journal.h"
 
+#include "core/base64.h"
 #include "core/codepage.h"
 #include "core/os.h"
 #include "core/paths.h"
+#include "core/process.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "update/manifest.h"
@@ -138,6 +140,29 @@ int ApplyJournal(const std::wstring& launcherDir, std::vector<std::wstring>* app
     }
     DeleteFileIfExists(JournalPath(folder));
     return 0;
+}
+
+std::wstring RestartParameters(const std::wstring& login) {
+    std::wstring parameters = L"LAUNCHER_REBOOT=TRUE";
+    if (!login.empty()) {
+        parameters += L" LOGIN_DATA=" + Utf8ToWide(PercentEncode(Base64Encode(WideToAnsi(login))));
+    }
+    return parameters;
+}
+
+int Restart(const std::wstring& launcherDir, const std::wstring& program, const std::wstring& login,
+            std::string* error) {
+    int result = 0;
+    if (PathExists(JournalPath(launcherDir)) && ApplyJournal(launcherDir, nullptr, error) != 0) {
+        result = 1;
+    }
+    std::wstring folder;
+    GetDirectoryPart(program, &folder);
+    if (!StartProcess(program, folder, RestartParameters(login))) {
+        *error = (error->empty() ? "" : *error + "; ") + "cannot start " + WideToUtf8(program);
+        result = 1;
+    }
+    return result;
 }
 
 }  // namespace kwrt::journal

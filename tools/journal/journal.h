@@ -37,4 +37,16 @@ bool ReadJournal(const std::wstring& path, Journal* journal, std::string* error)
 int ApplyJournal(const std::wstring& launcherDir, std::vector<std::wstring>* applied,
                  std::string* error);
 
+// The parameters of a launcher restart: "LAUNCHER_REBOOT=TRUE", and "LOGIN_DATA=" with the Base64
+// of the login parameter string (ANSI bytes), percent-encoded, when there is a login.
+std::wstring RestartParameters(const std::wstring& login);
+
+// What a platform client does when the launcher restarts through it: applies the journal of
+// `launcherDir` when there is one, then starts `program` (in its own folder) as a restart with the
+// login parameter string `login` ("auth_key:... uid:... extraInfo:..."). 0 when both went well;
+// 1 with `error` otherwise (the program is started even when the journal was refused: the
+// launcher then updates itself again).
+int Restart(const std::wstring& launcherDir, const std::wstring& program, const std::wstring& login,
+            std::string* error);
+
 }  // namespace kwrt::journal

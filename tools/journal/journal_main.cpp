@@ -13,11 +13,17 @@ namespace {
 const char kUsage[] =
     "usage: kwrt-journal apply --launcher-dir DIR\n"
     "       kwrt-journal show --launcher-dir DIR\n"
+    "       kwrt-journal restart --launcher-dir DIR --program PATH [--login TEXT]\n"
+    "                            [LAUNCHER_REBOOT=TRUE]\n"
     "\n"
     "apply  replaces each file the journal DIR/launcher.tmp carries, below DIR, and deletes the\n"
     "       journal. A journal that is not complete (flag 1), is cut short, or names a file\n"
     "       outside DIR is refused and nothing changes.\n"
     "show   prints the flag and every record: name, size and MD5.\n"
+    "restart  a stand-in platform client for the launcher's ENTRANCE: applies the journal when\n"
+    "       there is one, then starts PATH again with LAUNCHER_REBOOT=TRUE and, with --login,\n"
+    "       LOGIN_DATA (the login parameter string \"auth_key:.. uid:.. extraInfo:..\" in Base64,\n"
+    "       percent-encoded). The LAUNCHER_REBOOT=TRUE the launcher adds is accepted.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 usage.\n";
 
 int Usage(const std::string& problem) {
@@ -31,11 +37,39 @@ int Run(const std::vector<std::wstring>& args) {
         fputs(kUsage, stdout);
         return 0;
     }
+    std::string error;
+    if (!args.empty() && args[0] == L"restart") {
+        std::wstring launcherDir, program, login;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (EqualsIgnoreCase(args[i], L"LAUNCHER_REBOOT=TRUE")) {
+                continue;
+            }
+            if (i + 1 >= args.size()) {
+                return Usage("missing the value of " + WideToUtf8(args[i]));
+            }
+            if (args[i] == L"--launcher-dir") {
+                launcherDir = args[++i];
+            } else if (args[i] == L"--program") {
+                program = args[++i];
+            } else if (args[i] == L"--login") {
+                login = args[++i];
+            } else {
+                return Usage("unknown option " + WideToUtf8(args[i]));
+            }
+        }
+        if (launcherDir.empty() || program.empty()) {
+            return Usage("restart needs --launcher-dir and --program");
+        }
+        const int result = journal::Restart(launcherDir, program, login, &error);
+        if (result != 0) {
+            fprintf(stderr, "kwrt-journal: %s\n", error.c_str());
+        }
+        return result;
+    }
     if (args.size() != 3 || args[1] != L"--launcher-dir" ||
         (args[0] != L"apply" && args[0] != L"show")) {
         return Usage("expected apply or show with --launcher-dir DIR");
     }
-    std::string error;
     if (args[0] == L"show") {
         journal::Journal content;
         if (!journal::ReadJournal(journal::JournalPath(args[2]), &content, &error)) {

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "core/base64.h"
 #include "core/os.h"
 #include "core/paths.h"
+#include "core/process.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "testing/child_process.h"
@@ -106,6 +111,33 @@ TEST_F(JournalTest, TheProgramShowsAppliesAndRefuses) {
     WriteJournalBytes(Good());
     EXPECT_EQ(testing::RunProgram(program, {L"apply", L"--launcher-dir", m_temp.Path()}), 0);
     EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"kwrt_launcher.exe")), "new launcher");
+}
+
+TEST_F(JournalTest, RestartAppliesTheJournalAndStartsTheLauncherWithItsLogin) {
+    EXPECT_EQ(RestartParameters(L""), L"LAUNCHER_REBOOT=TRUE");
+    // "~~~" is "fn5+" in Base64: the "+" must travel percent-encoded.
+    EXPECT_EQ(RestartParameters(L"~~~"), L"LAUNCHER_REBOOT=TRUE LOGIN_DATA=fn5%2B");
+
+    WriteJournalBytes(Good());
+    const std::wstring relaunched = m_temp.Join(L"relaunched") + testing::ExecutableSuffix();
+    testing::CopyFileOrFail(GetModuleDir() + L"stub_game" + testing::ExecutableSuffix(),
+                            relaunched);
+    const std::wstring program = GetModuleDir() + L"kwrt-journal" + testing::ExecutableSuffix();
+    EXPECT_EQ(testing::RunProgram(
+                  program, {L"restart", L"--launcher-dir", m_temp.Path(), L"--program", relaunched,
+                            L"--login", L"auth_key:k uid:7 extraInfo:x", L"LAUNCHER_REBOOT=TRUE"}),
+              0);
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"kwrt_launcher.exe")), "new launcher");
+    std::string line;
+    for (int i = 0; i < 10000 && line.empty(); ++i) {  // the started program writes it soon
+        line = ReadFileOrEmpty(relaunched + L".cmdline");
+        if (line.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    const std::string expected = "LAUNCHER_REBOOT=TRUE LOGIN_DATA=" +
+                                 PercentEncode(Base64Encode("auth_key:k uid:7 extraInfo:x"));
+    EXPECT_NE(line.find(expected), std::string::npos) << line;
 }
 
 }  // namespace

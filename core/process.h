@@ -1,0 +1,18 @@
+// Starting programs: the one way the launcher (and its tools) start another program.
+#pragma once
+
+#include <string>
+
+namespace kwrt {
+
+// Starts `path` with `parameters` in `workingDir` without waiting for it. Windows: the command
+// line is the path as it is (not quoted), then one space and the parameters when there are any,
+// passed to CreateProcessW without an application name. POSIX: the parameters are split at
+// spaces into the arguments. False when the program could not be started.
+bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
+                  const std::wstring& parameters);
+
+// "%XX" for every byte outside letters, digits and "-_.~": a value the "=" grammar decodes back.
+std::string PercentEncode(const std::string& bytes);
+
+}  // namespace kwrt
