@@ -138,6 +138,13 @@ TEST_F(ResourceManagerTest, AFreshInstallGetsTheLauncherFirstThenEverythingElse)
     for (const auto& entry : m_manager.m_cdnResources)
         all += entry.second.length;
     EXPECT_EQ(m_nTotal, all);  // both kinds in one total
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_manager.m_lock);
+        ASSERT_EQ(m_manager.m_resourceDownloads.size(), 2u);
+        for (const ResourceDownloadItem& item : m_manager.m_resourceDownloads) {
+            EXPECT_EQ(item.changeKind, ResourceDownloadItem::kNew);  // nothing installed yet
+        }
+    }
 
     int started = 0;
     WaitForIdleTasks();
@@ -227,6 +234,36 @@ TEST_F(ResourceManagerTest, AFailedBatchKeepsWhatFinished) {
     WaitForStop();
     EXPECT_EQ(Take(), (std::vector<int>{9, 10}));
     EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"version.txt")), "a.dat=" + Hash("alpha") + "\r\n");
+}
+
+TEST_F(ResourceManagerTest, SavingWhileFilesArriveIsSafeAndNeverLeavesACutFile) {
+    std::vector<FakeCdn::File> files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back({L"f" + std::to_wstring(i) + L".dat", std::string(2000 + i, 'x')});
+    }
+    m_cdn.Publish(files);
+    Run();
+    Take();
+    m_manager.CompareResources();
+    // What closing the launcher does while worker threads still record finished files.
+    for (int i = 0; i < 200; ++i) {
+        m_manager.SaveLocalResourceInfo();
+    }
+    WaitForStop();
+    EXPECT_EQ(Take(), (std::vector<int>{9, 17}));
+    std::vector<ResoureConfigInfo> saved;
+    ASSERT_TRUE(ReadManifestFile(m_temp.Join(L"version.txt"), &saved));
+    EXPECT_EQ(saved.size(), 40u);
+
+    // A save that cannot be written leaves the previous file whole.
+    const std::string before = ReadFileOrEmpty(m_temp.Join(L"version.txt"));
+    ASSERT_EQ(CreateDirectoryTree(m_temp.Join(L"version.txt.new/blocked")), 1);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_manager.m_lock);
+        m_manager.m_localResources.begin()->second.hash = L"CHANGED";
+    }
+    m_manager.SaveLocalResourceInfo();
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"version.txt")), before);
 }
 
 TEST_F(ResourceManagerTest, AFailedLauncherBatchLeavesNoJournal) {

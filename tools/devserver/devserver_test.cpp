@@ -4,8 +4,6 @@
 #include <json/json.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <set>
 #include <thread>
 
 #include "core/os.h"
@@ -18,10 +16,8 @@
 #include "testing/child_process.h"
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
-#include "tools/journal/journal.h"
 #include "tools/pack/packer.h"
 #include "update/manifest.h"
-#include "update/resource_manager.h"
 
 namespace kwrt::devserver {
 namespace {
@@ -249,134 +245,3 @@ TEST(DevServerProgram, PrintsItsServicesAndEndsOnSigterm) {
 
 }  // namespace
 }  // namespace kwrt::devserver
-
-// The whole update road without a window, on the real tools: content from kwrt-pack, served by
-// the devserver, installed by the resource manager, the launcher part applied by kwrt-journal.
-namespace kwrt {
-namespace {
-
-using testing::ReadFileOrEmpty;
-
-class UpdateRoadTest : public ::testing::Test {
-  protected:
-    UpdateRoadTest() : m_manager(&m_downloader) {
-        m_manager.SetProgressCallback(
-            [this](ResourceManagerProgressState state, ResourceManagerProgressInfoBase*) {
-                if (state == kDownloadProgress) {
-                    return;
-                }
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_states.push_back(state);
-                m_changed.notify_all();
-            });
-    }
-    ~UpdateRoadTest() override { m_manager.SetProgressCallback(nullptr); }
-
-    void PackAndServe(const std::wstring& previous) {
-        pack::PackOptions options;
-        options.gameDir = m_temp.Join(L"studio/game");
-        options.launcherDir = m_temp.Join(L"studio/launcher");
-        options.outRoot = m_temp.Join(L"cdn");
-        options.configPath = L"pyl/v1/res_config.txt";
-        options.previousConfig = previous;
-        pack::PackReport report;
-        std::string error;
-        ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
-        if (!m_server) {
-            devserver::Options serve;
-            serve.root = WideToUtf8(m_temp.Join(L"cdn"));
-            serve.configPath = "pyl/v1/res_config.txt";
-            serve.noticePort = 0;
-            serve.journal = WideToUtf8(m_temp.Join(L"requests.jsonl"));
-            m_server = std::make_unique<devserver::DevServer>(serve);
-            ASSERT_TRUE(m_server->Start(&error)) << error;
-        }
-    }
-    // One launcher run up to the point where it needs the caller; the states it posted.
-    std::vector<int> Run() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_states.clear();
-        }
-        for (int i = 0; i < 60000 && m_downloader.GetActiveTaskCount() > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        m_manager.Init(m_strRoot, m_strRoot,
-                       Utf8ToWide("http://127.0.0.1:" + std::to_string(m_server->CdnPort()) +
-                                  "/pyl/v1/res_config.txt"));
-        return WaitForStop();
-    }
-    std::vector<int> WaitForStop() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const std::set<int> stops = {7, 8, 10, 12, 16, 17};
-        EXPECT_TRUE(m_changed.wait_for(lock, std::chrono::seconds(60), [&] {
-            return !m_states.empty() && stops.count(m_states.back()) != 0;
-        }));
-        std::vector<int> states(m_states.begin(), m_states.end());
-        m_states.clear();
-        return states;
-    }
-    // What the main window does after state 7: the launcher batch, or else the resources.
-    std::vector<int> Continue() {
-        for (int i = 0; i < 60000 && m_downloader.GetActiveTaskCount() > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        int started = 0;
-        m_manager.CompareLauncher(&started);
-        if (!started) {
-            m_manager.CompareResources();
-        }
-        return WaitForStop();
-    }
-
-    testing::TempDir m_temp;
-    std::unique_ptr<devserver::DevServer> m_server;
-    std::wstring m_strRoot = m_temp.Join(L"install") + kPathSeparator;
-    std::mutex m_mutex;  // guards the states
-    std::condition_variable m_changed;
-    std::vector<ResourceManagerProgressState> m_states;
-    CCDNResourceDownloader m_downloader;
-    CResourceManager m_manager;
-};
-
-TEST_F(UpdateRoadTest, InstallSelfUpdateAndAnIncrementalVersion) {
-    WriteBinaryFile(m_temp.Join(L"studio/launcher/kwrt_launcher.exe"), "MZ launcher v1");
-    WriteBinaryFile(m_temp.Join(L"studio/game/game/kwrt_game.exe"), "MZ game");
-    WriteBinaryFile(m_temp.Join(L"studio/game/data/\u5730\u56fe.pak"),
-                    testing::RandomBytes(50000, 3));
-    WriteBinaryFile(m_temp.Join(L"studio/game/data/a.dat"), "alpha v1");
-    PackAndServe(L"");
-
-    // First run: the launcher's own files come first, through the journal.
-    EXPECT_EQ(Run(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(Continue(), (std::vector<int>{11, 16}));
-    std::string error;
-    ASSERT_EQ(journal::ApplyJournal(m_strRoot, nullptr, &error), 0) << error;
-    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"kwrt_launcher.exe"), "MZ launcher v1");
-
-    // After the restart: the launcher is current, the game comes.
-    EXPECT_EQ(Run(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(Continue(), (std::vector<int>{9, 17}));
-    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/data/a.dat"), "alpha v1");
-    EXPECT_EQ(ReadFileOrEmpty(JoinRelativePath(m_strRoot, L"game\\data\\\u5730\u56fe.pak")),
-              testing::RandomBytes(50000, 3));
-    EXPECT_EQ(Run(), (std::vector<int>{1, 2, 3, 4, 5, 6, 17}));
-
-    // A second version changes one file: only its new package is fetched.
-    WriteBinaryFile(m_temp.Join(L"studio/game/data/a.dat"), "alpha v2");
-    PackAndServe(m_temp.Join(L"cdn/pyl/v1/res_config.txt"));
-    EXPECT_EQ(Run(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_manager.m_lock);
-        ASSERT_EQ(m_manager.m_resourceDownloads.size(), 1u);
-        EXPECT_EQ(m_manager.m_resourceDownloads[0].relativePath, L"data\\a.dat");
-    }
-    EXPECT_EQ(Continue(), (std::vector<int>{9, 17}));
-    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/data/a.dat"), "alpha v2");
-    std::wstring hash;
-    m_manager.GetResourceHash(&hash);
-    EXPECT_EQ(hash.size(), 32u);
-}
-
-}  // namespace
-}  // namespace kwrt
