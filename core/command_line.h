@@ -45,6 +45,10 @@ bool IsLauncherReboot();
 // a "%" without two hexadecimal digits after it included, is copied as it is.
 std::string PercentDecode(const std::string& bytes);
 
+// The arguments of a console program after its own name, as wide text: from the wide command line
+// on Windows (argv there is in the ANSI code page), from UTF-8 `argv` on POSIX.
+std::vector<std::wstring> GetProgramArguments(int argc, char** argv);
+
 // Whether a running process's image path equals `imagePath`, ignoring case.
 bool IsProcessRunning(const std::wstring& imagePath);
 

@@ -32,6 +32,14 @@ std::wstring GetRawCommandLine() {
     return line;
 }
 
+std::vector<std::wstring> GetProgramArguments(int argc, char** argv) {
+    std::vector<std::wstring> arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.push_back(Utf8ToWide(argv[i]));
+    }
+    return arguments;
+}
+
 bool IsProcessRunning(const std::wstring& imagePath) {
     DIR* proc = opendir("/proc");
     if (proc == nullptr) {

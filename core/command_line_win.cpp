@@ -1,6 +1,7 @@
 #include <windows.h>
 // After windows.h:
 #include <psapi.h>
+#include <shellapi.h>
 
 #include <vector>
 
@@ -12,6 +13,19 @@ namespace kwrt {
 std::wstring GetRawCommandLine() {
     const wchar_t* line = GetCommandLineW();
     return line != nullptr ? line : L"";
+}
+
+std::vector<std::wstring> GetProgramArguments(int, char**) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (list != nullptr) {
+        for (int i = 1; i < count; ++i) {
+            arguments.push_back(list[i]);
+        }
+        LocalFree(list);
+    }
+    return arguments;
 }
 
 bool IsProcessRunning(const std::wstring& imagePath) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/md5.h"
 #include "core/text.h"
 #include "tools/journal/journal.h"
@@ -97,16 +98,6 @@ int Run(const std::vector<std::wstring>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-    return Run(std::vector<std::wstring>(argv + 1, argv + argc));
-}
-#else
 int main(int argc, char** argv) {
-    std::vector<std::wstring> args;
-    for (int i = 1; i < argc; ++i) {
-        args.push_back(kwrt::Utf8ToWide(argv[i]));
-    }
-    return Run(args);
+    return Run(kwrt::GetProgramArguments(argc, argv));
 }
-#endif

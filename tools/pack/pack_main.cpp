@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/command_line.h"
 #include "core/text.h"
 #include "tools/pack/packer.h"
 
@@ -110,17 +111,6 @@ int Run(const std::vector<std::wstring>& args) {
 
 }  // namespace
 
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::wstring> args(argv + 1, argv + argc);
-    return Run(args);
-}
-#else
 int main(int argc, char** argv) {
-    std::vector<std::wstring> args;
-    for (int i = 1; i < argc; ++i) {
-        args.push_back(kwrt::Utf8ToWide(argv[i]));
-    }
-    return Run(args);
+    return Run(kwrt::GetProgramArguments(argc, argv));
 }
-#endif
