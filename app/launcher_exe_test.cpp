@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/base64.h"
+#include "core/command_line.h"
 #include "core/launcher_app.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -86,6 +87,11 @@ TEST_F(LauncherExeTest, ARunningGameKeepsItClosedUnlessRestarting) {
     testing::CopyFileOrFail(GetModuleDir() + L"stub_game.exe", game);
     testing::ChildProcess running;
     ASSERT_TRUE(running.Start(game, {L"--stay"}));
+    bool seen = false;
+    for (int i = 0; i < 500 && !seen; ++i) {  // the game's image shows once it is mapped
+        seen = IsProcessRunning(game);
+    }
+    ASSERT_TRUE(seen);
 
     EXPECT_EQ(RunLauncher({L"auth_key:a", L"uid:1", L"extraInfo:x"}), 0);
     EXPECT_FALSE(HostWindowOpened());

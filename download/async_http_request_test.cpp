@@ -11,6 +11,14 @@
 namespace kwrt {
 namespace {
 
+// Widens the moment in which a task's old thread is still leaving.
+struct LeavingPause {
+    explicit LeavingPause(int milliseconds) {
+        DownloaderTask::SetLeavingPauseForTesting(milliseconds);
+    }
+    ~LeavingPause() { DownloaderTask::SetLeavingPauseForTesting(0); }
+};
+
 struct Param : AsyncHttpRequestParam {
     explicit Param(std::wstring text) : body(std::move(text)) {}
     std::wstring body;
@@ -105,6 +113,20 @@ TEST(AsyncHttpRequest, EachRequestBuildsAFreshExchangeAndTheSettingsAreReadOnce)
     EXPECT_EQ(requests[1].Header("Content-Type"),
               "application/x-www-form-urlencoded;charset=UTF-8");
     EXPECT_EQ(request.m_nBuilt, 2);
+}
+
+TEST(AsyncHttpRequest, ARequestRightAfterAnAnswerIsNeverLost) {
+    testing::HttpTestServer server;
+    server.SetResource("/log", "ok");
+    EchoRequest request(server.Url("/log"));
+    LeavingPause leaving(20);
+    for (size_t i = 1; i <= 5; ++i) {
+        request.Request(new Param(L"n"));
+        request.WaitForAnswers(i);
+        // Past the task's next look for work: its thread is leaving when the next Request comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(server.Requests().size(), 5u);
 }
 
 }  // namespace

@@ -20,6 +20,12 @@ std::wstring ThreadIdText(std::thread::id id) {
 
 std::atomic<int> DownloaderTask::s_nPollIntervalMs{DownloaderTask::kPollIntervalMs};
 
+std::atomic<int> DownloaderTask::s_nLeavingPauseMs{0};
+
+void DownloaderTask::SetLeavingPauseForTesting(int milliseconds) {
+    s_nLeavingPauseMs.store(milliseconds);
+}
+
 void DownloaderTask::SetPollIntervalForTesting(int milliseconds) {
     s_nPollIntervalMs.store(milliseconds);
 }
@@ -39,14 +45,17 @@ int DownloaderTask::Start() {
     if (!m_fnGetSegment) {
         return 0;
     }
-    if (m_bRunning.load() != 0) {
+    // A thread that still runs its loop takes the new work itself (it looks once more before it
+    // leaves). One that is leaving, or was stopped, must be gone before another one runs this
+    // task: a task is only restarted after its finished callback, so joining it waits for nothing
+    // but the end of the thread.
+    if (m_bRunning.load() == 1 && m_bLeaving.load() == 0) {
         return 1;
     }
-    // A previous thread has left its loop (or leaves it after its current segment, when it was
-    // stopped); it must be gone before another one runs this task.
     if (m_thread.joinable()) {
         m_thread.join();
     }
+    m_bLeaving.store(0);
     m_bRunning.store(1);
     if (!m_pTransfer) {
         m_pTransfer = std::make_unique<HttpTransfer>();
@@ -70,12 +79,25 @@ void DownloaderTask::Work() {
         std::this_thread::sleep_for(std::chrono::milliseconds(s_nPollIntervalMs.load()));
         SegmentDownloadTaskInfo segment;
         if (!m_fnGetSegment(segment) || m_bRunning.load() < 1) {
+            m_bLeaving.store(1);
+            // A Start that came just before saw this loop running and relies on it: look once
+            // more now that Start can tell the thread is leaving.
+            SegmentDownloadTaskInfo late;
+            if (m_bRunning.load() == 1 && m_fnGetSegment(late)) {
+                m_bLeaving.store(0);
+                RunSegment(late);
+                continue;
+            }
             break;
         }
         RunSegment(segment);
     }
+    m_bLeaving.store(1);
     if (m_fnTaskFinished) {
         m_fnTaskFinished(this);
+    }
+    if (s_nLeavingPauseMs.load() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(s_nLeavingPauseMs.load()));
     }
     const std::wstring id = ThreadIdText(std::this_thread::get_id());
     m_bRunning.store(0);

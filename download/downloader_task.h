@@ -31,6 +31,9 @@ class DownloaderTask : public CCustomInstanceID {
 
     // The pause before each segment, for all tasks of the process.
     static void SetPollIntervalForTesting(int milliseconds);
+    // A pause between a thread's finished callback and its end, so that tests can start a task
+    // again while its old thread is still leaving (0: none, as in the product).
+    static void SetLeavingPauseForTesting(int milliseconds);
 
     // Set by the task's user before Start; read on the worker thread.
     int32_t m_nMethod = HttpTransfer::kGet;
@@ -43,6 +46,8 @@ class DownloaderTask : public CCustomInstanceID {
 
     // 1 while the worker thread runs its loop; any thread, by exchange.
     std::atomic<int32_t> m_bRunning{0};
+    // 1 once the worker thread has decided to leave its loop; worker thread and Start.
+    std::atomic<int32_t> m_bLeaving{0};
     // Created on the first Start; its cancel flag may be set from any thread.
     std::unique_ptr<HttpTransfer> m_pTransfer;
 
@@ -52,6 +57,7 @@ class DownloaderTask : public CCustomInstanceID {
 
     std::thread m_thread;  // Start and the destructor only
     static std::atomic<int> s_nPollIntervalMs;
+    static std::atomic<int> s_nLeavingPauseMs;
 };
 
 // Spreads the body of one request over the processors of the parts it carries. Bytes no part

@@ -17,6 +17,14 @@
 namespace kwrt {
 namespace {
 
+// Widens the moment in which a task's old thread is still leaving.
+struct LeavingPause {
+    explicit LeavingPause(int milliseconds) {
+        DownloaderTask::SetLeavingPauseForTesting(milliseconds);
+    }
+    ~LeavingPause() { DownloaderTask::SetLeavingPauseForTesting(0); }
+};
+
 DownloadTaskInfo Part(const std::wstring& url, int64_t offset, int32_t length,
                       const std::wstring& name = L"") {
     DownloadTaskInfo part;
@@ -272,6 +280,24 @@ TEST_F(DispatcherTest, ProgressOverTwoTriesAddsUpToTheFurthestTry) {
     EXPECT_EQ(m_owner.m_results.at(0).resultCode, 200);
     EXPECT_EQ(m_owner.m_nProgress, static_cast<int64_t>(package.bytes.size()));
     ExpectInstalled(package);
+}
+
+TEST_F(DispatcherTest, ABatchRightAfterTheLastOneEndedStillRuns) {
+    // The next batch may come while the last batch's task is still leaving its thread: it must
+    // be run, not handed to a thread that is on its way out.
+    const Package package = MakePackage(2, 0);
+    LeavingPause leaving(20);
+    DownloaderTaskDispatcher dispatcher(&m_owner);
+    for (int batch = 1; batch <= 5; ++batch) {
+        for (int i = 0; i < 60000 && dispatcher.GetActiveTaskCount() > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        dispatcher.AddTasks(package.Parts());
+        std::unique_lock<std::mutex> lock(m_owner.m_mutex);
+        ASSERT_TRUE(m_owner.m_done.wait_for(lock, std::chrono::seconds(30),
+                                            [&] { return m_owner.m_nAllFinished >= batch; }))
+            << "batch " << batch;
+    }
 }
 
 TEST_F(DispatcherTest, StopAllEndsTheBatchWithCancelledParts) {

@@ -1,0 +1,285 @@
+#include "screens/main_controller.h"
+
+#include <chrono>
+#include <thread>
+
+#include "core/command_line.h"
+#include "core/os.h"
+#include "core/paths.h"
+
+namespace kwrt {
+
+namespace {
+
+const wchar_t kInitialising[] = L"游戏初始化中...";
+const wchar_t kRequestingAddress[] = L"获取游戏更新地址...";
+
+const wchar_t* NoticeFailureText(int result) {
+    switch (result) {
+        case kNoticeNoAddress:
+            return L"无法完成游戏资源更新，未配置更新地址!";
+        case kNoticeUnreadable:
+            return L"无法完成游戏资源更新，解析失败!";
+        case kNoticeFailed:
+            return L"无法完成游戏资源更新，请求失败!";
+        default:
+            return L"";
+    }
+}
+
+}  // namespace
+
+std::wstring DiskOfGameRoot(const std::wstring& root) {
+    if (kPathSeparator != L'\\') {
+        return root;  // any folder names its file system here
+    }
+    const size_t first = root.find(L'\\');
+    return first == std::wstring::npos ? std::wstring() : root.substr(0, first + 1);
+}
+
+MainController::MainController(MainView* view, CResourceManager* manager,
+                               CCDNResourceDownloader* downloader)
+    : m_pView(view), m_pManager(manager), m_pDownloader(downloader) {}
+
+MainController::~MainController() {
+    m_noticeRequest.SetResultCallback(nullptr);
+    m_pManager->SetProgressCallback(nullptr);
+}
+
+std::wstring MainController::GetLauncherRootDir() {
+    return GetGameRoot();
+}
+
+std::wstring MainController::GetGameRootDir() {
+    return GetGameRoot();
+}
+
+std::wstring MainController::GetGameExecutablePath() {
+    return GetGameRootDir() + L"game" + kPathSeparator + L"kwrt_game.exe";
+}
+
+void MainController::OnInitDialog() {
+    m_progress.m_fProgress = 0.f;
+    m_pView->SetBarValue(0.f);
+    m_pView->SetStatusText(kInitialising);
+    m_pView->SetSpeedText(kInitialising);
+    m_bShowSpeed = false;
+    m_pView->StartTimer(TIMER_BAR, kBarIntervalMs);
+    m_pView->StartTimer(TIMER_STATUS, kStatusIntervalMs);
+    m_progress.InitLoadingTexts();
+    m_pView->StartTimer(TIMER_GAME_WATCH, 500);
+}
+
+void MainController::ConnectNoticeRequest() {
+    MainView* view = m_pView;
+    m_noticeRequest.SetResultCallback([view](const std::wstring& url, RequestNoticeResult result) {
+        auto* info = new LauncherNoticeUpgradeInfo;
+        info->url = url;
+        info->result = result;
+        view->PostProgress(kNoticeAnswered, info);
+    });
+}
+
+void MainController::OnGameWatch() {
+    if (IsProcessRunning(GetGameExecutablePath())) {
+        m_pView->SetStatusText(L"等待游戏结束...");
+        return;
+    }
+    m_pView->KillTimer(TIMER_GAME_WATCH);
+    if (m_bFirstWatch) {
+        m_bFirstWatch = false;
+        ConnectNoticeRequest();
+        RequestNotice();
+    }
+}
+
+void MainController::RequestNotice() {
+    auto* param = new NoticeRequestParam;
+    GetDeviceId(&param->deviceId);
+    param->language = L"0";
+    param->packageName = L"com.tolvex.kwrt.pc.pyl";
+    param->version = GetLauncherVersion();
+    m_progress.m_fProgress = 0.f;
+    m_pView->SetStatusText(kRequestingAddress);
+    m_noticeRequest.Request(param);
+}
+
+void MainController::OnNoticeResult(const std::wstring& url, int result) {
+    m_progress.m_fProgress = 0.f;
+    if (result == kNoticeAddress) {
+        m_progress.ResetCounters();
+        m_bShowSpeed = false;
+        MainView* view = m_pView;
+        m_pManager->SetProgressCallback(
+            [view](ResourceManagerProgressState state, ResourceManagerProgressInfoBase* info) {
+                view->PostProgress(state, info != nullptr ? info->Clone() : nullptr);
+            });
+        m_pManager->Init(GetLauncherRootDir(), GetGameRootDir(), url);
+        return;
+    }
+    FailurePath(NoticeFailureText(result));
+}
+
+void MainController::FailurePath(const std::wstring& text) {
+    m_pView->SetStatusText(text);
+    m_progress.m_fProgress = 1.f;
+    if (m_pView->AskRetry(text) == 1) {
+        RequestNotice();
+    } else {
+        m_pView->EndProcess();
+    }
+}
+
+void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBase* info) {
+    std::unique_ptr<ResourceManagerProgressInfoBase> owned(info);
+    m_bShowSpeed = state == kResourceDownloadStarted || state == kLauncherDownloadStarted ||
+                   state == kDownloadProgress;
+    switch (state) {
+        case kLocalResourcesLoading:
+            m_pView->SetStatusText(L"开始校验本地资源...");
+            m_progress.m_fProgress = 0.f;
+            m_progress.ResetLeg();
+            break;
+        case kLocalResourcesLoaded:
+            m_pView->SetStatusText(L"校验本地资源完成...");
+            m_progress.m_fProgress = 1.f;
+            break;
+        case kConfigDownloadStarting:
+            m_pView->SetStatusText(L"开始比对服务器资源...");
+            m_progress.m_fProgress = 0.f;
+            break;
+        case kConfigAccepted:
+            m_pView->SetStatusText(L"比对服务器资源完成...");
+            m_progress.m_fProgress = 1.f;
+            break;
+        case kDownloadTotalKnown:
+            if (auto* total = dynamic_cast<RequestDownloadTotalSizeNoticeInfo*>(owned.get())) {
+                CheckDiskSpace(static_cast<uint64_t>(total->totalBytes));
+            }
+            break;
+        case kConfigDownloadFailed:
+            FailurePath(L"比对服务器资源失败!");
+            break;
+        case kResourceDownloadStarted:
+            m_progress.m_fProgress = 0.f;
+            m_pView->SetStatusText(L"美女指挥官正在为您调配游戏资源...");
+            break;
+        case kResourceDownloadFailed:
+            if (m_onStep) {
+                m_onStep(STEP_DOWNLOAD_DISCONNECTED);
+            }
+            FailurePath(L"加载服务器资源失败!");
+            break;
+        case kLauncherDownloadStarted:
+            m_progress.m_fProgress = 0.f;
+            m_pView->SetStatusText(L"加载Launcher资源中,请耐心等待...");
+            break;
+        case kLauncherDownloadFailed:
+            FailurePath(L"加载Launcher资源失败!");
+            break;
+        case kDownloadProgress:
+            if (auto* progress = dynamic_cast<ResourceManagerUpdateProgressInfo*>(owned.get())) {
+                m_progress.OnProgress(progress->downloadedBytes, progress->totalBytes);
+                if (progress->totalBytes > 0) {
+                    ReportDownloadStep(
+                        static_cast<float>(static_cast<double>(progress->downloadedBytes) /
+                                           static_cast<double>(progress->totalBytes)));
+                }
+            }
+            break;
+        case kLauncherRestartNeeded:
+            m_pView->SetStatusText(L"Launcher更新完成,正在重启Launcher...");
+            m_progress.m_fProgress = 1.f;
+            m_pView->ShowNotice(L"Launcher更新完成,准备重启Launcher!");
+            m_pView->StartTimer(TIMER_RESTART, kRestartDelayMs);
+            break;
+        case kEverythingCurrent:
+            m_pView->SetStatusText(L"资源更新完成,准备启动游戏.");
+            m_progress.m_fProgress = 1.f;
+            m_pView->StartTimer(TIMER_START_LOGIN, kStartLoginDelayMs);
+            break;
+        case kNoticeAnswered:
+            if (auto* notice = dynamic_cast<LauncherNoticeUpgradeInfo*>(owned.get())) {
+                OnNoticeResult(notice->url, notice->result);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void MainController::CheckDiskSpace(uint64_t required) {
+    const std::wstring disk = DiskOfGameRoot(GetGameRootDir());
+    if (disk.empty()) {
+        return;
+    }
+    for (;;) {
+        uint64_t freeBytes = 0;
+        if (!GetSystemEnvironment().GetTotalFreeBytes(disk, &freeBytes)) {
+            m_pView->ShowNotice(L"无法完成下载，没有成功获取磁盘大小!");
+            m_pView->EndProcess();
+            return;
+        }
+        if (required <= freeBytes) {
+            break;
+        }
+        const std::wstring text = disk + L"磁盘空间不足，无法完成此次更新，请确保释放出" +
+                                  FormatSize(required - freeBytes) + L"空间后继续";
+        if (m_pView->AskDiskShortage(text) != 1) {
+            m_pView->EndProcess();
+            return;
+        }
+    }
+    // The comparisons start only once the previous batch's tasks are gone.
+    while (m_pDownloader->GetActiveTaskCount() > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    int started = 0;
+    if (m_pManager->CompareLauncher(&started) && !started) {
+        m_pManager->CompareResources();
+    }
+}
+
+void MainController::ReportDownloadStep(float fraction) {
+    if (!m_onStep) {
+        return;
+    }
+    if (fraction > 0 && static_cast<double>(fraction) < 0.1) {
+        m_onStep(STEP_DOWNLOAD_START);
+    } else if (fraction >= 1.0f) {
+        m_onStep(STEP_DOWNLOAD_SUCCESS);
+    }
+}
+
+void MainController::OnTimer(int id) {
+    switch (id) {
+        case TIMER_BAR: {
+            const float value = m_progress.m_fProgress;
+            m_pView->SetBarValue(value < 0.f ? 0.f : value > 1.f ? 1.f : value);
+            break;
+        }
+        case TIMER_STATUS: {
+            std::wstring status, speed;
+            if (m_progress.RefreshStatus(m_bShowSpeed, &status, &speed)) {
+                m_pView->SetStatusText(status);
+                m_pView->SetSpeedText(speed);
+            }
+            break;
+        }
+        case TIMER_GAME_WATCH:
+            OnGameWatch();
+            break;
+        case TIMER_START_LOGIN:
+            m_pView->KillTimer(TIMER_START_LOGIN);
+            StartLogin();
+            break;
+        case TIMER_RESTART:
+            m_pView->KillTimer(TIMER_RESTART);
+            RestartLauncher();
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace kwrt

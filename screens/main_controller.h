@@ -1,0 +1,117 @@
+// The decisions of the main window, without the window: the notice request, the manager's
+// progress states, the disk check, the step codes, the bar and the two text lines. A window and a
+// terminal each implement MainView and drive the same controller on their user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "screens/progress_texts.h"
+#include "update/notice_request.h"
+#include "update/resource_manager.h"
+
+namespace kwrt {
+
+enum StepCode : int {
+    STEP_DOWNLOAD_START = 1000,
+    STEP_DOWNLOAD_SUCCESS = 1001,
+    STEP_DOWNLOAD_DISCONNECTED = 1002,
+    STEP_DOWNLOAD_EXIT = 1003,
+    STEP_GAME_START = 1004,
+    STEP_GAME_START_FAILED = 1005,
+};
+
+// Timer ids of the main window.
+enum MainTimer : int {
+    TIMER_BAR = 50000,
+    TIMER_GAME_WATCH = 50001,
+    TIMER_START_LOGIN = 50002,
+    TIMER_RESTART = 50003,
+    TIMER_STATUS = 50005,
+};
+
+// What the controller asks of whatever shows it.
+class MainView {
+  public:
+    virtual ~MainView() = default;
+    virtual void SetStatusText(const std::wstring& text) = 0;
+    virtual void SetSpeedText(const std::wstring& text) = 0;
+    // The bar, already clamped to 0..1.
+    virtual void SetBarValue(float value) = 0;
+    // The retry box: 1 for the first button ("重试"), anything else to exit.
+    virtual int AskRetry(const std::wstring& text) = 0;
+    // A notice box; its answer does not matter.
+    virtual void ShowNotice(const std::wstring& text) = 0;
+    // The disk shortage box: 1 to check the disk again, anything else to exit.
+    virtual int AskDiskShortage(const std::wstring& text) = 0;
+    virtual void StartTimer(int id, int milliseconds) = 0;
+    virtual void KillTimer(int id) = 0;
+    // From a worker thread: hands the state and the record (owned from now on, may be null) to
+    // the view's thread, which passes them to OnResourceProgress.
+    virtual void PostProgress(int state, ResourceManagerProgressInfoBase* info) = 0;
+    // Ends the process at once with exit code 0.
+    virtual void EndProcess() = 0;
+};
+
+class MainController {
+  public:
+    static constexpr int kBarIntervalMs = 50;
+    static constexpr int kStatusIntervalMs = 1000;
+    static constexpr int kStartLoginDelayMs = 30;
+    static constexpr int kRestartDelayMs = 1000;
+
+    MainController(MainView* view, CResourceManager* manager, CCDNResourceDownloader* downloader);
+    virtual ~MainController();
+
+    // The window's start: texts, timers, loading texts.
+    void OnInitDialog();
+    // The update, from the notice request on.
+    void RequestNotice();
+    void OnNoticeResult(const std::wstring& url, int result);
+    // One progress state on the view's thread; deletes `info`.
+    void OnResourceProgress(int state, ResourceManagerProgressInfoBase* info);
+    // The free bytes of the game root's drive, then the launcher or the resource batch.
+    void CheckDiskSpace(uint64_t required);
+    void ReportDownloadStep(float fraction);
+    virtual void OnTimer(int id);
+
+    // The update is complete: the game launch (the platform variant overrides it).
+    virtual void StartLogin() {}
+    // After state 16, when TIMER_RESTART fires: the launcher restart.
+    virtual void RestartLauncher() {}
+    // The launcher and the resource roots: the game root by default.
+    virtual std::wstring GetLauncherRootDir();
+    virtual std::wstring GetGameRootDir();
+    void SetStepCallback(std::function<void(int)> callback) { m_onStep = std::move(callback); }
+
+    // TIMER_GAME_WATCH: waits while the game runs, then starts the first notice request.
+    void OnGameWatch();
+    // The game executable: the game root, "game", "kwrt_game.exe".
+    std::wstring GetGameExecutablePath();
+
+    // The notice server (the deployment's by default).
+    NoticeRequest& GetNoticeRequest() { return m_noticeRequest; }
+    // Gives the notice request its callback: once, before the first RequestNotice.
+    void ConnectNoticeRequest();
+
+    ProgressTexts m_progress;  // bar, legs, loading texts and speed (view thread only)
+    bool m_bShowSpeed = false;
+
+  protected:
+    void FailurePath(const std::wstring& text);
+
+    bool m_bFirstWatch = true;
+    MainView* m_pView;
+    CResourceManager* m_pManager;
+    CCDNResourceDownloader* m_pDownloader;
+    NoticeRequest m_noticeRequest;
+    std::function<void(int)> m_onStep;
+};
+
+// The drive whose free bytes the disk check reads: on Windows the root up to its first
+// backslash ("D:\" for "D:\Games\x\"), elsewhere the folder itself. Empty when there is none.
+std::wstring DiskOfGameRoot(const std::wstring& root);
+
+}  // namespace kwrt
