@@ -24,6 +24,9 @@ bool MakeDirectory(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
 // Replaces `to` with `from` in one step where the system allows it.
 bool RenameReplacing(const std::wstring& from, const std::wstring& to);
+// POSIX: makes a file that starts like a program ("\x7fELF" or "#!") executable, as installed
+// programs must be. Windows: nothing (programs are known by their name there).
+void MarkExecutableIfProgram(const std::wstring& path);
 // fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
 FILE* OpenFile(const std::wstring& path, const char* mode);
 

@@ -133,6 +133,24 @@ bool RenameReplacing(const std::wstring& from, const std::wstring& to) {
     return rename(Native(from).c_str(), Native(to).c_str()) == 0;
 }
 
+void MarkExecutableIfProgram(const std::wstring& path) {
+    const std::string native = Native(path);
+    char head[4] = {0, 0, 0, 0};
+    FILE* file = fopen(native.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+    const size_t got = fread(head, 1, sizeof(head), file);
+    fclose(file);
+    if ((got == 4 && memcmp(head,
+                            "\x7f"
+                            "ELF",
+                            4) == 0) ||
+        (got >= 2 && memcmp(head, "#!", 2) == 0)) {
+        chmod(native.c_str(), 0755);
+    }
+}
+
 FILE* OpenFile(const std::wstring& path, const char* mode) {
     FILE* file = fopen(Native(path).c_str(), mode);
     if (file != nullptr) {

@@ -42,6 +42,8 @@ bool RenameReplacing(const std::wstring& from, const std::wstring& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+void MarkExecutableIfProgram(const std::wstring&) {}
+
 FILE* OpenFile(const std::wstring& path, const char* mode) {
     std::wstring wideMode;
     for (const char* p = mode; *p != '\0'; ++p) {

@@ -13,9 +13,13 @@ namespace kwrt {
 
 bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
                   const std::wstring& parameters) {
-    std::vector<std::string> texts = {WideToUtf8(path)};
-    for (const std::wstring& token : TokenizeParameters(parameters)) {
+    // Like the unquoted Windows command line: the path and the parameters split at spaces.
+    std::vector<std::string> texts;
+    for (const std::wstring& token : TokenizeParameters(path + L" " + parameters)) {
         texts.push_back(WideToUtf8(token));
+    }
+    if (texts.empty()) {
+        return false;
     }
     std::vector<char*> argv;
     for (std::string& text : texts) {

@@ -1,5 +1,6 @@
 #include "core/run_log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -17,6 +18,8 @@ const wchar_t kRunLogFile[] = L"KWRTLog.txt";
 // Serialises entries of all threads, and guards g_logPath.
 std::mutex g_logMutex;
 std::wstring g_logPath;  // guarded by g_logMutex; empty until the first entry resolves it
+
+std::atomic<FILE*> g_traceStream{nullptr};  // null: the standard output
 
 std::wstring LogPathLocked() {
     if (g_logPath.empty()) {
@@ -68,8 +71,16 @@ void TraceText(const std::wstring& text) {
     const std::wstring line = text + L"\r\n";
     WriteDebuggerOutput(line);
     const std::string ansi = WideToAnsi(line);
-    fwrite(ansi.data(), 1, ansi.size(), stdout);
-    fflush(stdout);
+    FILE* stream = g_traceStream.load();
+    if (stream == nullptr) {
+        stream = stdout;
+    }
+    fwrite(ansi.data(), 1, ansi.size(), stream);
+    fflush(stream);
+}
+
+void SetTraceStream(FILE* stream) {
+    g_traceStream.store(stream);
 }
 
 std::wstring GetRunLogPath() {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace kwrt {
@@ -23,6 +24,9 @@ void LogBegin(const char* function);
 void LogEnd(const char* function);
 
 void TraceText(const std::wstring& text);
+// Where the trace channel writes besides the debugger: the standard output unless a program
+// (a terminal tool whose standard output is its own) chooses another stream.
+void SetTraceStream(FILE* stream);
 
 // The run log's path, resolved by the launcher data directory's rule on first use.
 std::wstring GetRunLogPath();

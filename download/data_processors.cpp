@@ -125,6 +125,7 @@ int CDNResourceDataProcessor::Finish() {
     if (!GunzipFile(GetTempPath(), GetFinalPath())) {
         return 0;
     }
+    MarkExecutableIfProgram(GetFinalPath());
     DeleteFileIfExists(GetTempPath());
     return 1;
 }

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "core/os.h"
+#include "core/text.h"
 #include "download/gzip_member.h"
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
@@ -68,6 +73,17 @@ TEST_F(FileProcessorTest, UnpacksAGzipMemberIntoItsFolder) {
     EXPECT_EQ(processor->GetData(&out), 1);
     EXPECT_EQ(out, content);
 }
+
+#ifndef _WIN32
+TEST_F(FileProcessorTest, ProgramsAreInstalledExecutable) {
+    const std::string program = GzipMember("#!/bin/sh\necho hi\n");
+    auto processor = Make(L"run.sh", 0, static_cast<int32_t>(program.size()));
+    processor->Begin(0);
+    Feed(*processor, program);
+    ASSERT_EQ(processor->Finish(), 1);
+    EXPECT_EQ(access(WideToUtf8(m_temp.Join(L"run.sh")).c_str(), X_OK), 0);
+}
+#endif
 
 TEST_F(FileProcessorTest, DataWithoutGzipHeaderIsCopied) {
     auto processor = Make(L"plain.txt", 0, 11);

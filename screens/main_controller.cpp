@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "core/base64.h"
+#include "core/codepage.h"
 #include "core/command_line.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -35,6 +37,26 @@ std::wstring DiskOfGameRoot(const std::wstring& root) {
     }
     const size_t first = root.find(L'\\');
     return first == std::wstring::npos ? std::wstring() : root.substr(0, first + 1);
+}
+
+std::wstring BuildGameParameters(const std::wstring& launcherPath, const std::wstring& deviceId,
+                                 const std::wstring& resourceHash,
+                                 const RunParameterMap& loginParams) {
+    std::wstring entrance = launcherPath;
+    for (wchar_t& c : entrance) {
+        if (c == L'\\') {
+            c = L'/';
+        }
+    }
+    auto value = [&](const char* key) {
+        auto it = loginParams.find(key);
+        return it == loginParams.end() ? std::wstring() : AnsiToWide(it->second);
+    };
+    const std::wstring login = L"auth_key=" + value("auth_key") + L",uid=" + value("uid") +
+                               L",extraInfo=" + value("extraInfo");
+    const std::string loginData = Base64Encode(WideToAnsi(login));
+    return L"ENTRANCE=" + entrance + L" DEVICE_ID=" + deviceId + L" RESOURCE_HASH=" + resourceHash +
+           L" LOGIN_DATA=" + std::wstring(loginData.begin(), loginData.end());
 }
 
 MainController::MainController(MainView* view, CResourceManager* manager,
@@ -117,16 +139,16 @@ void MainController::OnNoticeResult(const std::wstring& url, int result) {
         m_pManager->Init(GetLauncherRootDir(), GetGameRootDir(), url);
         return;
     }
-    FailurePath(NoticeFailureText(result));
+    FailurePath(NoticeFailureText(result), kEndNoticeFailed);
 }
 
-void MainController::FailurePath(const std::wstring& text) {
+void MainController::FailurePath(const std::wstring& text, EndReason reason) {
     m_pView->SetStatusText(text);
     m_progress.m_fProgress = 1.f;
     if (m_pView->AskRetry(text) == 1) {
         RequestNotice();
     } else {
-        m_pView->EndProcess();
+        m_pView->EndProcess(reason);
     }
 }
 
@@ -158,7 +180,7 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             }
             break;
         case kConfigDownloadFailed:
-            FailurePath(L"比对服务器资源失败!");
+            FailurePath(L"比对服务器资源失败!", kEndConfigFailed);
             break;
         case kResourceDownloadStarted:
             m_progress.m_fProgress = 0.f;
@@ -168,14 +190,14 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             if (m_onStep) {
                 m_onStep(STEP_DOWNLOAD_DISCONNECTED);
             }
-            FailurePath(L"加载服务器资源失败!");
+            FailurePath(L"加载服务器资源失败!", kEndDownloadFailed);
             break;
         case kLauncherDownloadStarted:
             m_progress.m_fProgress = 0.f;
             m_pView->SetStatusText(L"加载Launcher资源中,请耐心等待...");
             break;
         case kLauncherDownloadFailed:
-            FailurePath(L"加载Launcher资源失败!");
+            FailurePath(L"加载Launcher资源失败!", kEndDownloadFailed);
             break;
         case kDownloadProgress:
             if (auto* progress = dynamic_cast<ResourceManagerUpdateProgressInfo*>(owned.get())) {
@@ -209,15 +231,17 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
 }
 
 void MainController::CheckDiskSpace(uint64_t required) {
-    const std::wstring disk = DiskOfGameRoot(GetGameRootDir());
+    const std::wstring root = GetGameRootDir();
+    const std::wstring disk = DiskOfGameRoot(root);
     if (disk.empty()) {
         return;
     }
+    CreateDirectoryTree(root);  // the installation's folder, which the download fills anyway
     for (;;) {
         uint64_t freeBytes = 0;
         if (!GetSystemEnvironment().GetTotalFreeBytes(disk, &freeBytes)) {
             m_pView->ShowNotice(L"无法完成下载，没有成功获取磁盘大小!");
-            m_pView->EndProcess();
+            m_pView->EndProcess(kEndDiskFull);
             return;
         }
         if (required <= freeBytes) {
@@ -226,7 +250,7 @@ void MainController::CheckDiskSpace(uint64_t required) {
         const std::wstring text = disk + L"磁盘空间不足，无法完成此次更新，请确保释放出" +
                                   FormatSize(required - freeBytes) + L"空间后继续";
         if (m_pView->AskDiskShortage(text) != 1) {
-            m_pView->EndProcess();
+            m_pView->EndProcess(kEndDiskFull);
             return;
         }
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/command_line.h"
 #include "screens/progress_texts.h"
 #include "update/notice_request.h"
 #include "update/resource_manager.h"
@@ -32,6 +33,18 @@ enum MainTimer : int {
     TIMER_STATUS = 50005,
 };
 
+// Why the launcher ends. The window ends with exit code 0 whatever the reason; the terminal
+// updater reports it.
+enum EndReason : int {
+    kEndDone = 0,
+    kEndNoticeFailed,
+    kEndConfigFailed,
+    kEndDownloadFailed,
+    kEndDiskFull,
+    kEndRestartFailed,
+    kEndGameStartFailed,
+};
+
 // What the controller asks of whatever shows it.
 class MainView {
   public:
@@ -51,8 +64,8 @@ class MainView {
     // From a worker thread: hands the state and the record (owned from now on, may be null) to
     // the view's thread, which passes them to OnResourceProgress.
     virtual void PostProgress(int state, ResourceManagerProgressInfoBase* info) = 0;
-    // Ends the process at once with exit code 0.
-    virtual void EndProcess() = 0;
+    // Ends the process at once (the window: with exit code 0).
+    virtual void EndProcess(EndReason reason) = 0;
 };
 
 class MainController {
@@ -100,7 +113,7 @@ class MainController {
     bool m_bShowSpeed = false;
 
   protected:
-    void FailurePath(const std::wstring& text);
+    void FailurePath(const std::wstring& text, EndReason reason);
 
     bool m_bFirstWatch = true;
     MainView* m_pView;
@@ -109,6 +122,13 @@ class MainController {
     NoticeRequest m_noticeRequest;
     std::function<void(int)> m_onStep;
 };
+
+// The game's parameter string: "ENTRANCE=%s DEVICE_ID=%s RESOURCE_HASH=%s LOGIN_DATA=%s", the
+// entrance with "/" for "\", the login "auth_key=..,uid=..,extraInfo=.." in Base64 of its ANSI
+// bytes. Nothing is quoted or escaped.
+std::wstring BuildGameParameters(const std::wstring& launcherPath, const std::wstring& deviceId,
+                                 const std::wstring& resourceHash,
+                                 const RunParameterMap& loginParams);
 
 // The drive whose free bytes the disk check reads: on Windows the root up to its first
 // backslash ("D:\" for "D:\Games\x\"), elsewhere the folder itself. Empty when there is none.

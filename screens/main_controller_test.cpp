@@ -38,7 +38,10 @@ class FakeView : public MainView {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_posted.emplace_back(state, info);
     }
-    void EndProcess() override { m_bEnded = true; }
+    void EndProcess(EndReason reason) override {
+        m_bEnded = true;
+        m_endReason = reason;
+    }
 
     std::vector<std::wstring> m_status;
     std::wstring m_speed;
@@ -49,6 +52,7 @@ class FakeView : public MainView {
     std::function<void()> m_fnOnShortage;
     std::map<int, int> m_timers;
     bool m_bEnded = false;
+    EndReason m_endReason = kEndDone;
     std::mutex m_mutex;  // guards m_posted: worker threads post
     std::deque<std::pair<int, ResourceManagerProgressInfoBase*>> m_posted;
 };
@@ -179,6 +183,7 @@ TEST_F(MainControllerTest, FailuresOfferRetryOrExit) {
     EXPECT_EQ(m_view.m_status.back(), L"无法完成游戏资源更新，解析失败!");
     EXPECT_EQ(m_view.m_boxes.back(), L"retry:无法完成游戏资源更新，解析失败!");
     EXPECT_TRUE(m_view.m_bEnded);  // the second button
+    EXPECT_EQ(m_view.m_endReason, kEndNoticeFailed);
 
     m_view.m_bEnded = false;
     m_controller.OnResourceProgress(kResourceDownloadFailed, nullptr);
@@ -229,6 +234,14 @@ TEST_F(MainControllerTest, AnUnreadableDiskEndsTheLauncher) {
     Total(10);
     EXPECT_EQ(m_view.m_boxes.back(), L"notice:无法完成下载，没有成功获取磁盘大小!");
     EXPECT_TRUE(m_view.m_bEnded);
+    EXPECT_EQ(m_view.m_endReason, kEndDiskFull);
+}
+
+TEST(GameParameters, CarryEntranceDeviceHashAndLogin) {
+    const RunParameterMap login = {{"auth_key", "k"}, {"uid", "7"}, {"extraInfo", "x:y"}};
+    EXPECT_EQ(BuildGameParameters(L"C:\\KWRT\\kwrt_launcher.exe", L"DEV", L"HASH", login),
+              L"ENTRANCE=C:/KWRT/kwrt_launcher.exe DEVICE_ID=DEV RESOURCE_HASH=HASH LOGIN_DATA=" +
+                  std::wstring(L"YXV0aF9rZXk9ayx1aWQ9NyxleHRyYUluZm89eDp5"));
 }
 
 TEST(DiskOfGameRoot, FollowsTheSystemsRule) {

@@ -151,14 +151,16 @@ std::wstring RestartParameters(const std::wstring& login) {
 }
 
 int Restart(const std::wstring& launcherDir, const std::wstring& program, const std::wstring& login,
-            std::string* error) {
+            const std::wstring& extra, std::string* error) {
     int result = 0;
     if (PathExists(JournalPath(launcherDir)) && ApplyJournal(launcherDir, nullptr, error) != 0) {
         result = 1;
     }
     std::wstring folder;
     GetDirectoryPart(program, &folder);
-    if (!StartProcess(program, folder, RestartParameters(login))) {
+    const std::wstring parameters =
+        RestartParameters(login) + (extra.empty() ? std::wstring() : L" " + extra);
+    if (!StartProcess(program, folder, parameters)) {
         *error = (error->empty() ? "" : *error + "; ") + "cannot start " + WideToUtf8(program);
         result = 1;
     }

@@ -46,7 +46,8 @@ std::wstring RestartParameters(const std::wstring& login);
 // login parameter string `login` ("auth_key:... uid:... extraInfo:..."). 0 when both went well;
 // 1 with `error` otherwise (the program is started even when the journal was refused: the
 // launcher then updates itself again).
+// `extra` follows the restart parameters on the program's command line.
 int Restart(const std::wstring& launcherDir, const std::wstring& program, const std::wstring& login,
-            std::string* error);
+            const std::wstring& extra, std::string* error);
 
 }  // namespace kwrt::journal

@@ -15,7 +15,7 @@ const char kUsage[] =
     "usage: kwrt-journal apply --launcher-dir DIR\n"
     "       kwrt-journal show --launcher-dir DIR\n"
     "       kwrt-journal restart --launcher-dir DIR --program PATH [--login TEXT]\n"
-    "                            [LAUNCHER_REBOOT=TRUE]\n"
+    "                            [-- ARGUMENTS...] [LAUNCHER_REBOOT=TRUE]\n"
     "\n"
     "apply  replaces each file the journal DIR/launcher.tmp carries, below DIR, and deletes the\n"
     "       journal. A journal that is not complete (flag 1), is cut short, or names a file\n"
@@ -24,7 +24,8 @@ const char kUsage[] =
     "restart  a stand-in platform client for the launcher's ENTRANCE: applies the journal when\n"
     "       there is one, then starts PATH again with LAUNCHER_REBOOT=TRUE and, with --login,\n"
     "       LOGIN_DATA (the login parameter string \"auth_key:.. uid:.. extraInfo:..\" in Base64,\n"
-    "       percent-encoded). The LAUNCHER_REBOOT=TRUE the launcher adds is accepted.\n"
+    "       percent-encoded), then the ARGUMENTS after \"--\". The LAUNCHER_REBOOT=TRUE the\n"
+    "       launcher adds is accepted.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 usage.\n";
 
 int Usage(const std::string& problem) {
@@ -40,10 +41,18 @@ int Run(const std::vector<std::wstring>& args) {
     }
     std::string error;
     if (!args.empty() && args[0] == L"restart") {
-        std::wstring launcherDir, program, login;
+        std::wstring launcherDir, program, login, extra;
         for (size_t i = 1; i < args.size(); ++i) {
             if (EqualsIgnoreCase(args[i], L"LAUNCHER_REBOOT=TRUE")) {
                 continue;
+            }
+            if (args[i] == L"--") {
+                for (++i; i < args.size(); ++i) {
+                    if (!EqualsIgnoreCase(args[i], L"LAUNCHER_REBOOT=TRUE")) {
+                        extra += (extra.empty() ? L"" : L" ") + args[i];
+                    }
+                }
+                break;
             }
             if (i + 1 >= args.size()) {
                 return Usage("missing the value of " + WideToUtf8(args[i]));
@@ -61,7 +70,7 @@ int Run(const std::vector<std::wstring>& args) {
         if (launcherDir.empty() || program.empty()) {
             return Usage("restart needs --launcher-dir and --program");
         }
-        const int result = journal::Restart(launcherDir, program, login, &error);
+        const int result = journal::Restart(launcherDir, program, login, extra, &error);
         if (result != 0) {
             fprintf(stderr, "kwrt-journal: %s\n", error.c_str());
         }

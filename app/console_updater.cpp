@@ -1,0 +1,283 @@
+#include "app/console_updater.h"
+
+#include <cstdio>
+
+#include "core/os.h"
+#include "core/paths.h"
+#include "core/process.h"
+#include "core/run_log.h"
+#include "core/text.h"
+#include "download/file_helpers.h"
+
+namespace kwrt {
+
+namespace {
+
+std::string JsonString(const std::wstring& text) {
+    std::string out = "\"";
+    for (unsigned char c : WideToUtf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+ConsoleExit ExitOf(EndReason reason) {
+    switch (reason) {
+        case kEndNoticeFailed:
+            return kExitNoticeFailed;
+        case kEndConfigFailed:
+            return kExitConfigFailed;
+        case kEndDownloadFailed:
+            return kExitDownloadFailed;
+        case kEndDiskFull:
+            return kExitDiskFull;
+        case kEndRestartFailed:
+            return kExitRestartFailed;
+        case kEndGameStartFailed:
+            return kExitGameStartFailed;
+        default:
+            return kExitDone;
+    }
+}
+
+}  // namespace
+
+ConsoleUpdater::ConsoleUpdater(const ConsoleOptions& options)
+    : MainController(this, &CResourceManager::GetInstance(),
+                     &CCDNResourceDownloader::GetInstance()),
+      m_options(options),
+      m_nRetriesLeft(options.retries) {
+    if (!options.noticeUrl.empty()) {
+        GetNoticeRequest().SetUrl(options.noticeUrl);
+    }
+    m_strGameRoot = options.gameRoot;
+    if (!m_strGameRoot.empty() && m_strGameRoot.back() != kPathSeparator) {
+        m_strGameRoot.push_back(kPathSeparator);
+    }
+}
+
+std::wstring ConsoleUpdater::GetLauncherRootDir() {
+    return GetGameRootDir();
+}
+
+std::wstring ConsoleUpdater::GetGameRootDir() {
+    return m_strGameRoot.empty() ? GetGameRoot() : m_strGameRoot;
+}
+
+void ConsoleUpdater::Print(const std::string& line) {
+    if (m_options.live) {
+        fputs("\r\x1b[K", stdout);
+    }
+    fputs(line.c_str(), stdout);
+    fputc('\n', stdout);
+    if (m_options.live) {
+        DrawLiveLine();
+    }
+    fflush(stdout);
+}
+
+void ConsoleUpdater::Event(const std::string& kind, const std::wstring& text, int number) {
+    if (m_options.json) {
+        std::string line = "{\"event\":\"" + kind + "\"";
+        if (number != 0) {
+            line += ",\"state\":" + std::to_string(number);
+        }
+        if (!text.empty()) {
+            line += ",\"text\":" + JsonString(text);
+        }
+        Print(line + "}");
+    } else if (!text.empty()) {
+        Print(WideToUtf8(text));
+    }
+}
+
+void ConsoleUpdater::DrawLiveLine() {
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(m_fBar * kWidth);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '-');
+    const std::string line =
+        "[" + bar + "] " + WideToUtf8(m_strStatus) + "  " + WideToUtf8(m_strSpeed);
+    fputs(("\r\x1b[K" + line).c_str(), stdout);
+    fflush(stdout);
+}
+
+void ConsoleUpdater::SetStatusText(const std::wstring& text) {
+    if (text == m_strStatus) {
+        return;
+    }
+    m_strStatus = text;
+    if (!m_options.live) {
+        Event("status", text);
+    }
+}
+
+void ConsoleUpdater::SetSpeedText(const std::wstring& text) {
+    if (text == m_strSpeed) {
+        return;
+    }
+    m_strSpeed = text;
+    if (m_options.json) {
+        Event("speed", text);
+    }
+}
+
+void ConsoleUpdater::SetBarValue(float value) {
+    m_fBar = value;
+    if (m_options.live) {
+        DrawLiveLine();
+    }
+}
+
+bool ConsoleUpdater::AnswerBox(const std::wstring& text) {
+    const bool retry = m_nRetriesLeft > 0;
+    if (retry) {
+        --m_nRetriesLeft;
+    }
+    Event(retry ? "retry" : "give-up", text);
+    return retry;
+}
+
+int ConsoleUpdater::AskRetry(const std::wstring& text) {
+    return AnswerBox(text) ? 1 : 2;
+}
+
+int ConsoleUpdater::AskDiskShortage(const std::wstring& text) {
+    return AnswerBox(text) ? 1 : 2;
+}
+
+void ConsoleUpdater::ShowNotice(const std::wstring& text) {
+    Event("notice", text);
+}
+
+void ConsoleUpdater::StartTimer(int id, int milliseconds) {
+    m_timers[id] = Timer{milliseconds, Clock::now() + std::chrono::milliseconds(milliseconds)};
+}
+
+void ConsoleUpdater::KillTimer(int id) {
+    m_timers.erase(id);
+}
+
+void ConsoleUpdater::PostProgress(int state, ResourceManagerProgressInfoBase* info) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    m_queue.emplace_back(state, info);
+    m_queueChanged.notify_one();
+}
+
+void ConsoleUpdater::EndProcess(EndReason reason) {
+    m_bEnded = true;
+    m_nExit = ExitOf(reason);
+}
+
+void ConsoleUpdater::StartLogin() {
+    if (m_options.noLaunch) {
+        Event("done", L"everything is current; --no-launch: the game is not started");
+        EndProcess(kEndDone);
+        return;
+    }
+    RunParameterMap login;
+    get_pyl_run_parameties(login);
+    std::wstring device, hash;
+    GetDeviceId(&device);
+    m_pManager->GetResourceHash(&hash);
+    const std::wstring parameters = BuildGameParameters(GetModulePath(), device, hash, login);
+    LogNumber(1130);
+    LogText("CMainForegroundDialog::OpenGame");
+    LogWideText(parameters);
+    const std::wstring folder = GetGameRootDir() + L"game" + kPathSeparator;
+    if (StartProcess(GetGameExecutablePath(), folder, parameters)) {
+        if (m_onStep) {
+            m_onStep(STEP_GAME_START);
+        }
+        Event("game-started", GetGameExecutablePath());
+        EndProcess(kEndDone);
+    } else {
+        if (m_onStep) {
+            m_onStep(STEP_GAME_START_FAILED);
+        }
+        Event("notice", L"启动失败: " + GetGameExecutablePath());
+        EndProcess(kEndGameStartFailed);
+    }
+}
+
+void ConsoleUpdater::RestartLauncher() {
+    if (m_options.noLaunch) {
+        Event("done", L"the launcher files are journalled; --no-launch: no restart");
+        EndProcess(kEndDone);
+        return;
+    }
+    std::wstring target;
+    if (!GetCommandLineValue(L"ENTRANCE", &target)) {
+        SetStatusText(L"重启Launcher失败，参数错误");
+        EndProcess(kEndRestartFailed);
+        return;
+    }
+    for (wchar_t& c : target) {
+        if (c == L'/' || c == L'\\') {
+            c = kPathSeparator;
+        }
+    }
+    std::wstring folder;
+    if (!GetDirectoryPart(target, &folder) ||
+        !StartProcess(target, folder, L"LAUNCHER_REBOOT=TRUE")) {
+        SetStatusText(L"重启Launcher失败，参数错误");
+        EndProcess(kEndRestartFailed);
+        return;
+    }
+    SetStatusText(L"重启Launcher成功");
+    EndProcess(kEndDone);
+}
+
+int ConsoleUpdater::Run() {
+    OnInitDialog();
+    while (!m_bEnded) {
+        // The next timer that is due, and the posted states up to then.
+        Clock::time_point next = Clock::now() + std::chrono::seconds(1);
+        for (const auto& timer : m_timers) {
+            next = std::min(next, timer.second.due);
+        }
+        std::deque<std::pair<int, ResourceManagerProgressInfoBase*>> posted;
+        {
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            m_queueChanged.wait_until(lock, next, [this] { return !m_queue.empty(); });
+            posted.swap(m_queue);
+        }
+        for (auto& item : posted) {
+            if (m_bEnded) {
+                delete item.second;
+                continue;
+            }
+            if (m_options.json && item.first != kDownloadProgress) {
+                Event("state", L"", item.first);
+            }
+            OnResourceProgress(item.first, item.second);
+        }
+        const Clock::time_point now = Clock::now();
+        for (auto it = m_timers.begin(); !m_bEnded && it != m_timers.end();) {
+            const int id = it->first;
+            if (it->second.due <= now) {
+                it->second.due = now + std::chrono::milliseconds(it->second.interval);
+                OnTimer(id);  // may add or remove timers
+                it = m_timers.upper_bound(id);
+            } else {
+                ++it;
+            }
+        }
+    }
+    if (m_options.live) {
+        fputs("\n", stdout);
+    }
+    fflush(stdout);
+    return m_nExit;
+}
+
+}  // namespace kwrt

@@ -1,0 +1,89 @@
+// kwrt-update's engine room: the main controller shown on a terminal, with a small event loop
+// in place of the window's message loop and its timers.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "screens/main_controller.h"
+
+namespace kwrt {
+
+struct ConsoleOptions {
+    std::wstring noticeUrl;  // empty: the deployment's
+    std::wstring gameRoot;   // empty: the launcher's own choice
+    bool noLaunch = false;   // stop before starting the game or the restart
+    int retries = 0;         // how often a retry box is answered with its first button
+    bool json = false;       // one JSON object per event
+    bool live = false;       // a live progress line (a terminal)
+};
+
+// Exit codes of kwrt-update.
+enum ConsoleExit : int {
+    kExitDone = 0,
+    kExitUsage = 2,
+    kExitNoticeFailed = 3,
+    kExitConfigFailed = 4,
+    kExitDownloadFailed = 5,
+    kExitDiskFull = 6,
+    kExitRestartFailed = 7,
+    kExitGameStartFailed = 8,
+};
+
+class ConsoleUpdater : public MainView, public MainController {
+  public:
+    explicit ConsoleUpdater(const ConsoleOptions& options);
+
+    // Runs the update to its end; the exit code.
+    int Run();
+
+    // MainView
+    void SetStatusText(const std::wstring& text) override;
+    void SetSpeedText(const std::wstring& text) override;
+    void SetBarValue(float value) override;
+    int AskRetry(const std::wstring& text) override;
+    void ShowNotice(const std::wstring& text) override;
+    int AskDiskShortage(const std::wstring& text) override;
+    void StartTimer(int id, int milliseconds) override;
+    void KillTimer(int id) override;
+    void PostProgress(int state, ResourceManagerProgressInfoBase* info) override;
+    void EndProcess(EndReason reason) override;
+
+    // MainController
+    void StartLogin() override;
+    void RestartLauncher() override;
+    std::wstring GetLauncherRootDir() override;
+    std::wstring GetGameRootDir() override;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Timer {
+        int interval = 0;
+        Clock::time_point due;
+    };
+
+    void Print(const std::string& line);
+    void Event(const std::string& kind, const std::wstring& text, int number = 0);
+    void DrawLiveLine();
+    bool AnswerBox(const std::wstring& text);
+
+    ConsoleOptions m_options;
+    std::wstring m_strGameRoot;
+    std::map<int, Timer> m_timers;  // main thread only
+    bool m_bEnded = false;
+    int m_nExit = kExitDone;
+    int m_nRetriesLeft = 0;
+    std::wstring m_strStatus, m_strSpeed;
+    float m_fBar = 0.f;
+
+    std::mutex m_queueMutex;  // guards m_queue: worker threads post, the main thread takes
+    std::condition_variable m_queueChanged;
+    std::deque<std::pair<int, ResourceManagerProgressInfoBase*>> m_queue;
+};
+
+}  // namespace kwrt

@@ -1,0 +1,100 @@
+// kwrt-update: the launcher's whole update road from a terminal.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#include <clocale>
+#endif
+
+#include "app/console_updater.h"
+#include "core/command_line.h"
+#include "core/run_log.h"
+#include "core/text.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kwrt-update [--notice URL] [--game-root DIR] [--no-launch] [--retries N] [--json]\n"
+    "                   PARAMETERS...\n"
+    "\n"
+    "Runs the launcher's update: waits while the game runs, asks the notice server for the\n"
+    "CDN's config, checks the disk, installs the launcher's own files (then restarts through\n"
+    "ENTRANCE with LAUNCHER_REBOOT=TRUE) or the game's, and starts game/kwrt_game.exe below the\n"
+    "game root with the game's parameters. PARAMETERS are the launcher's own: \"auth_key:..\"\n"
+    "\"uid:..\" \"extraInfo:..\", \"ENTRANCE=..\", \"LAUNCHER_REBOOT=TRUE\", \"LOGIN_DATA=..\".\n"
+    "\n"
+    "  --notice URL     the notice server (scheme, host and port)\n"
+    "  --game-root DIR  install here instead of the launcher's own choice\n"
+    "  --no-launch      stop before starting the game or the restart\n"
+    "  --retries N      answer a failure's retry question N times with retry, then give up\n"
+    "  --json           one JSON object per event\n"
+    "\n"
+    "Exit codes: 0 done, 2 usage, 3 notice failed, 4 config failed, 5 download failed,\n"
+    "6 not enough disk space, 7 restart failed, 8 the game could not start.\n";
+
+int Usage(const std::string& problem) {
+    fprintf(stderr, "kwrt-update: %s\n\n%s", problem.c_str(), kUsage);
+    return kwrt::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifndef _WIN32
+    setlocale(LC_ALL, "");
+#endif
+    using namespace kwrt;
+    const std::vector<std::wstring> args = GetProgramArguments(argc, argv);
+    ConsoleOptions options;
+    options.live = isatty(fileno(stdout)) != 0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        auto value = [&](std::wstring* out) {
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        std::wstring text;
+        if (arg == L"--help" || arg == L"-h") {
+            fputs(kUsage, stdout);
+            return kExitDone;
+        } else if (arg == L"--notice") {
+            if (!value(&options.noticeUrl)) {
+                return Usage("--notice needs a URL");
+            }
+        } else if (arg == L"--game-root") {
+            if (!value(&options.gameRoot)) {
+                return Usage("--game-root needs a folder");
+            }
+        } else if (arg == L"--no-launch") {
+            options.noLaunch = true;
+        } else if (arg == L"--json") {
+            options.json = true;
+            options.live = false;
+        } else if (arg == L"--retries") {
+            if (!value(&text) || text.empty() ||
+                text.find_first_not_of(L"0123456789") != std::wstring::npos || text.size() > 6) {
+                return Usage("--retries needs a count");
+            }
+            options.retries = std::stoi(text);
+        } else if (arg.compare(0, 2, L"--") == 0) {
+            return Usage("unknown option " + WideToUtf8(arg));
+        }
+        // Anything else is one of the launcher's own parameters, read from the command line.
+    }
+    SetTraceStream(stderr);  // the standard output carries the updater's own lines
+    ConsoleUpdater updater(options);
+    const int code = updater.Run();
+    fflush(stdout);
+    fflush(stderr);
+    // Worker threads may still be ending: the process ends at once, as the launcher does.
+    std::_Exit(code);
+}
