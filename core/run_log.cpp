@@ -19,7 +19,8 @@ const wchar_t kRunLogFile[] = L"KWRTLog.txt";
 std::mutex g_logMutex;
 std::wstring g_logPath;  // guarded by g_logMutex; empty until the first entry resolves it
 
-std::atomic<FILE*> g_traceStream{nullptr};  // null: the standard output
+std::atomic<bool> g_traceStreamChosen{false};  // false: the standard output
+std::atomic<FILE*> g_traceStream{nullptr};     // once chosen; null: no stream
 
 std::wstring LogPathLocked() {
     if (g_logPath.empty()) {
@@ -71,16 +72,16 @@ void TraceText(const std::wstring& text) {
     const std::wstring line = text + L"\r\n";
     WriteDebuggerOutput(line);
     const std::string ansi = WideToAnsi(line);
-    FILE* stream = g_traceStream.load();
-    if (stream == nullptr) {
-        stream = stdout;
+    FILE* stream = g_traceStreamChosen.load() ? g_traceStream.load() : stdout;
+    if (stream != nullptr) {
+        fwrite(ansi.data(), 1, ansi.size(), stream);
+        fflush(stream);
     }
-    fwrite(ansi.data(), 1, ansi.size(), stream);
-    fflush(stream);
 }
 
 void SetTraceStream(FILE* stream) {
     g_traceStream.store(stream);
+    g_traceStreamChosen.store(true);
 }
 
 std::wstring GetRunLogPath() {

@@ -25,7 +25,7 @@ void LogEnd(const char* function);
 
 void TraceText(const std::wstring& text);
 // Where the trace channel writes besides the debugger: the standard output unless a program
-// (a terminal tool whose standard output is its own) chooses another stream.
+// (a terminal tool whose standard output is its own) chooses another stream, or none (nullptr).
 void SetTraceStream(FILE* stream);
 
 // The run log's path, resolved by the launcher data directory's rule on first use.

@@ -129,6 +129,21 @@ TEST_F(RunLogTest, UnwritableLogLosesEntriesQuietly) {
     EXPECT_FALSE(PathExists(GetRunLogPath()));
 }
 
+TEST(TraceText, GoesToTheChosenStreamOrNowhere) {
+    testing::TempDir temp;
+    FILE* file = OpenFile(temp.Join(L"trace.txt"), "w+b");
+    ASSERT_NE(file, nullptr);
+    SetTraceStream(file);
+    TraceText(L"to the file");
+    SetTraceStream(nullptr);
+    ::testing::internal::CaptureStdout();
+    TraceText(L"nowhere");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    SetTraceStream(stdout);
+    fclose(file);
+    EXPECT_EQ(testing::ReadFileOrEmpty(temp.Join(L"trace.txt")), "to the file\r\n");
+}
+
 TEST(TraceText, WritesTheTextWithCrLfToStandardOutput) {
     ::testing::internal::CaptureStdout();
     TraceText(L"progress 100% %s %d");

@@ -21,3 +21,14 @@ kwrt_wine_start() {
   wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 kwrt_wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
+
+# True when something scripts/setup installs is missing.
+kwrt_needs_setup() {
+  local tool
+  for tool in cmake ninja g++ clang clang-format i686-w64-mingw32-g++-posix wine wineserver Xvfb nginx curl; do
+    command -v "$tool" >/dev/null 2>&1 || return 0
+  done
+  [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
+    [ -d "$KWRT_LOCPATH/zh_CN.UTF-8" ] && [ -f /usr/src/googletest/CMakeLists.txt ] && return 1
+  return 0
+}

@@ -6,6 +6,7 @@
 
 #include "core/command_line.h"
 #include "core/md5.h"
+#include "core/run_log.h"
 #include "core/text.h"
 #include "tools/journal/journal.h"
 
@@ -108,5 +109,6 @@ int Run(const std::vector<std::wstring>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kwrt::SetTraceStream(nullptr);  // the engine's progress traces are not this tool's output
     return Run(kwrt::GetProgramArguments(argc, argv));
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/command_line.h"
+#include "core/run_log.h"
 #include "core/text.h"
 #include "tools/pack/packer.h"
 
@@ -112,5 +113,6 @@ int Run(const std::vector<std::wstring>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    kwrt::SetTraceStream(nullptr);  // the engine's progress traces are not this tool's output
     return Run(kwrt::GetProgramArguments(argc, argv));
 }
