@@ -16,6 +16,7 @@
 #include "core/command_line.h"
 #include "core/run_log.h"
 #include "core/text.h"
+#include "download/http_transfer.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ const char kUsage[] =
     "  --no-launch      stop before starting the game or the restart\n"
     "  --retries N      answer a failure's retry question N times with retry, then give up\n"
     "  --json           one JSON object per event\n"
+    "  --retry-pause-ms MS  the pause after a failed try (5000 by default; for tests)\n"
     "\n"
     "Exit codes: 0 done, 2 usage, 3 notice failed, 4 config failed, 5 download failed,\n"
     "6 not enough disk space, 7 restart failed, 8 the game could not start.\n";
@@ -85,6 +87,12 @@ int main(int argc, char** argv) {
                 return Usage("--retries needs a count");
             }
             options.retries = std::stoi(text);
+        } else if (arg == L"--retry-pause-ms") {
+            if (!value(&text) || text.empty() ||
+                text.find_first_not_of(L"0123456789") != std::wstring::npos || text.size() > 6) {
+                return Usage("--retry-pause-ms needs milliseconds");
+            }
+            HttpTransfer::SetRetryPauseForTesting(std::stoi(text));
         } else if (arg.compare(0, 2, L"--") == 0) {
             return Usage("unknown option " + WideToUtf8(arg));
         }

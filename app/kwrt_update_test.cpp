@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 #include "core/base64.h"
 #include "core/os.h"
@@ -37,7 +39,12 @@ class KwrtUpdateTest : public ::testing::Test {
                                                  static_cast<unsigned>(i)));
         }
         Pack(L"");
+        StartServer({});
+    }
+    void StartServer(std::vector<devserver::Fault> faults) {
+        m_server.reset();
         devserver::Options options;
+        options.faults = std::move(faults);
         options.root = WideToUtf8(m_temp.Join(L"cdn"));
         options.configPath = "pyl/v1/res_config.txt";
         options.noticePort = 0;
@@ -53,6 +60,7 @@ class KwrtUpdateTest : public ::testing::Test {
         options.outRoot = m_temp.Join(L"cdn");
         options.configPath = L"pyl/v1/res_config.txt";
         options.previousConfig = previous;
+        options.packageSize = 100000;  // several packages
         pack::PackReport report;
         std::string error;
         ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
@@ -60,8 +68,13 @@ class KwrtUpdateTest : public ::testing::Test {
     // Runs kwrt-update; its exit code. The states it went through are in m_states.
     int Update(std::vector<std::wstring> extra) {
         std::vector<std::wstring> args = {
-            L"--notice", L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
-            L"--game-root", m_strRoot, L"--json"};
+            L"--notice",
+            L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
+            L"--game-root",
+            m_strRoot,
+            L"--json",
+            L"--retry-pause-ms",
+            L"1"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), {L"auth_key:key-1", L"uid:42", L"extraInfo:x:y"});
         const std::wstring out = m_temp.Join(L"out.jsonl");
@@ -83,6 +96,12 @@ class KwrtUpdateTest : public ::testing::Test {
             }
         }
         return code;
+    }
+    // Installs the launcher files and applies their journal, as the restart would.
+    void InstallLauncher() {
+        ASSERT_EQ(Update({L"--no-launch"}), 0);
+        std::string error;
+        ASSERT_EQ(journal::ApplyJournal(m_strRoot, nullptr, &error), 0) << error;
     }
     size_t RequestCount() {
         const std::string text = ReadFileOrEmpty(m_temp.Join(L"requests.jsonl"));
@@ -151,6 +170,119 @@ TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
     std::vector<ResoureConfigInfo> installed;
     ReadManifestFile(m_strRoot + L"version.txt", &installed);
     EXPECT_EQ(installed.size(), 21u);  // 20 data files, one gone, one new, and the game
+}
+
+TEST_F(KwrtUpdateTest, FailuresHaveTheirExitCodes) {
+    devserver::Fault notice;
+    notice.path = "/";
+    notice.status = 500;
+    notice.times = 5;
+    devserver::Fault config;
+    config.path = "/pyl/v1/res_config.txt";
+    config.status = 404;
+    config.times = 10;
+    StartServer({notice, config});
+    EXPECT_EQ(Update({}), 3);                                    // five tries of the notice request
+    EXPECT_EQ(Update({}), 4);                                    // then ten of the config
+    EXPECT_EQ(Update({L"--retries", L"1", L"--no-launch"}), 0);  // one retry is enough now
+}
+
+TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
+    InstallLauncher();
+    std::vector<ResoureConfigInfo> config;
+    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
+                      &config);
+    // One package answers 500, another is corrupt in the middle of a member.
+    std::set<std::wstring> folders;
+    for (const ResoureConfigInfo& entry : config) {
+        folders.insert(entry.folder);
+    }
+    ASSERT_GE(folders.size(), 3u);
+    const std::wstring broken = *folders.begin();
+    const std::wstring corrupt = *std::next(folders.begin());
+    const std::wstring corruptPath = m_temp.Join(L"cdn/pyl/" + corrupt + L"/vd_game.vdpkg");
+    const std::string original = ReadFileOrEmpty(corruptPath);
+    std::string damaged = original;
+    damaged[damaged.size() / 2] ^= 0x40;
+    testing::WriteFileOrFail(corruptPath, damaged);
+    devserver::Fault failing;
+    failing.path = "/pyl/" + WideToUtf8(broken) + "/vd_game.vdpkg";
+    failing.status = 500;
+    StartServer({failing});
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    std::vector<ResoureConfigInfo> installed;
+    ReadManifestFile(m_strRoot + L"version.txt", &installed);
+    for (const ResoureConfigInfo& entry : installed) {
+        const ResoureConfigInfo* offered = nullptr;
+        for (const ResoureConfigInfo& candidate : config) {
+            offered = candidate.name == entry.name ? &candidate : offered;
+        }
+        ASSERT_NE(offered, nullptr);
+        if (entry.hash == offered->hash) {  // recorded as current: it really is
+            EXPECT_NE(offered->folder, broken);
+            EXPECT_EQ(
+                ReadFileOrEmpty(JoinRelativePath(m_strRoot + L"game" + kPathSeparator, entry.name)),
+                ReadFileOrEmpty(
+                    JoinRelativePath(m_temp.Join(L"studio/game") + kPathSeparator, entry.name)));
+        }
+    }
+
+    // Mended: the next run fetches what is still missing and ends current.
+    testing::WriteFileOrFail(corruptPath, original);
+    StartServer({});
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstalledEqualsStudio();
+}
+
+TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {
+    InstallLauncher();
+    devserver::Fault ignore;
+    ignore.path = "*";
+    ignore.ignoreRange = true;
+    StartServer({ignore});
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstalledEqualsStudio();
+}
+
+TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
+    InstallLauncher();
+    const std::wstring configPath = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
+    std::string config = ReadFileOrEmpty(configPath);
+    std::vector<ResoureConfigInfo> records;
+    ParseManifestText(Utf8ToWide(config), &records);
+    const std::string folder = WideToUtf8(records[0].folder);
+    const std::string where = "=" + WideToUtf8(records[0].hash) + "=" + folder + "=" +
+                              std::to_string(records[0].offset) + "=" +
+                              std::to_string(records[0].length) + "=res\r\n";
+    config +=
+        "..\\..\\escaped.dat" + where + "/tmp/absolute.dat" + where + "..\\launcher.tmp" + where;
+    testing::WriteFileOrFail(configPath, config);
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    EXPECT_FALSE(PathExists(m_temp.Join(L"escaped.dat")));
+    EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
+    ExpectInstalledEqualsStudio();
+}
+
+TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
+    InstallLauncher();
+    devserver::Fault slow;
+    slow.path = "*";
+    slow.rate = 100000;  // bytes per second and connection
+    StartServer({slow});
+    testing::ChildProcess updater;
+    ASSERT_TRUE(updater.Start(
+        GetModuleDir() + L"kwrt-update",
+        {L"--notice", L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
+         L"--game-root", m_strRoot, L"--no-launch", L"auth_key:k", L"uid:1", L"extraInfo:x"}));
+    // Until files are arriving: then the updater dies without a word.
+    for (int i = 0; i < 30000 && !PathExists(m_strRoot + L"game"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    updater.Kill();
+    StartServer({});
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstalledEqualsStudio();
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
