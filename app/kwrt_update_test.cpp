@@ -142,8 +142,11 @@ TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
     ExpectInstalledEqualsStudio();
     const std::wstring cmdline = m_strRoot + L"game" + kPathSeparator + L"kwrt_game.exe.cmdline";
     std::string line;
-    for (int i = 0; i < 5000 && line.empty(); ++i) {
+    for (int i = 0; i < 30000 && line.empty(); ++i) {
         line = ReadFileOrEmpty(cmdline);
+        if (line.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     const std::string hash = WideToUtf8(GetManifestDigest(m_strRoot + L"version.txt"));
     EXPECT_NE(line.find(" RESOURCE_HASH=" + hash + " "), std::string::npos) << line;
