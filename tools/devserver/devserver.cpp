@@ -90,6 +90,13 @@ std::string DevServer::ConfigUrl() const {
     if (path.empty() || path[0] != '/') {
         path.insert(0, "/");
     }
+    if (!m_options.cdnUrl.empty()) {
+        std::string base = m_options.cdnUrl;
+        while (!base.empty() && base.back() == '/') {
+            base.pop_back();
+        }
+        return base + path;
+    }
     return UrlOf(m_nCdnPort, path);
 }
 

@@ -45,6 +45,7 @@ struct Options {
     std::vector<Fault> faults;
     int64_t rate = 0;  // bytes per second of every CDN body (0: no cap)
     std::string packageName = "com.tolvex.kwrt.pc.pyl";
+    std::string cdnUrl;  // the CDN the notice names (another server, nginx say); empty: this one
 };
 
 class DevServer {

@@ -12,11 +12,13 @@ namespace {
 const char kUsage[] =
     "usage: kwrt-devserver --root CDN_ROOT --config REL_PATH [--notice-port 8000] [--cdn-port 0]\n"
     "                      [--log-port 0] [--journal FILE] [--fault SPEC]... [--rate BYTES_PER_S]\n"
+    "                      [--cdn-url URL]\n"
     "\n"
     "Serves on 127.0.0.1 and prints one line per service with its URL: notice, cdn, config,\n"
     "eventlog. Port 0 takes any free port. A fault is PATH:KIND[=VALUE],... with the kinds\n"
     "status=N, times=N, drop=BYTES, ignore-range, delay=MS and rate=BYTES_PER_S; PATH \"*\" is\n"
-    "every path. Ends on SIGINT or SIGTERM.\n";
+    "every path. --cdn-url makes the notice name another CDN (nginx, say) serving the same root.\n"
+    "Ends on SIGINT or SIGTERM.\n";
 
 int Usage(const std::string& problem) {
     fprintf(stderr, "kwrt-devserver: %s\n\n%s", problem.c_str(), kUsage);
@@ -66,6 +68,8 @@ int main(int argc, char** argv) {
             if (!Port(value, &options.logPort)) {
                 return Usage("bad port " + std::string(value));
             }
+        } else if (flag == "--cdn-url") {
+            options.cdnUrl = value;
         } else if (flag == "--journal") {
             options.journal = value;
         } else if (flag == "--fault") {
