@@ -2,6 +2,7 @@
 // program, the game's command line read from the stub game.
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <set>
@@ -41,10 +42,11 @@ class KwrtUpdateTest : public ::testing::Test {
         Pack(L"");
         StartServer({});
     }
-    void StartServer(std::vector<devserver::Fault> faults) {
+    void StartServer(std::vector<devserver::Fault> faults, const std::string& cdnUrl = "") {
         m_server.reset();
         devserver::Options options;
         options.faults = std::move(faults);
+        options.cdnUrl = cdnUrl;
         options.root = WideToUtf8(m_temp.Join(L"cdn"));
         options.configPath = "pyl/v1/res_config.txt";
         options.noticePort = 0;
@@ -286,6 +288,29 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
     StartServer({});
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     ExpectInstalledEqualsStudio();
+}
+
+TEST_F(KwrtUpdateTest, AFullInstallFromNginx) {
+    // A real CDN: nginx serves the packed folder; the devserver only answers the notice.
+    const int port = 20000 + static_cast<int>(getpid() % 20000);
+    const std::wstring conf = m_temp.Join(L"nginx.conf");
+    const std::string dir = WideToUtf8(m_temp.Path());
+    testing::WriteFileOrFail(
+        conf, "worker_processes 1;\npid " + dir + "nginx.pid;\nerror_log " + dir +
+                  "nginx.err;\nevents { worker_connections 16; }\nhttp {\n"
+                  "  access_log " +
+                  dir + "nginx.log;\n  server { listen 127.0.0.1:" + std::to_string(port) +
+                  "; root " + dir + "cdn; }\n}\n");
+    if (testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path()}) != 0) {
+        GTEST_SKIP() << "nginx did not start (port " << port << " taken?)";
+    }
+    StartServer({}, "http://127.0.0.1:" + std::to_string(port));
+    InstallLauncher();
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path(), L"-s", L"stop"});
+    EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
+    ExpectInstalledEqualsStudio();
+    EXPECT_FALSE(ReadFileOrEmpty(m_temp.Join(L"nginx.log")).empty());
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
