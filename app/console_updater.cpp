@@ -1,5 +1,7 @@
 #include "app/console_updater.h"
 
+#include <json/json.h>
+
 #include <cstdio>
 
 #include "core/os.h"
@@ -12,23 +14,6 @@
 namespace kwrt {
 
 namespace {
-
-std::string JsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (unsigned char c : WideToUtf8(text)) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            snprintf(escaped, sizeof(escaped), "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
 
 ConsoleExit ExitOf(EndReason reason) {
     switch (reason) {
@@ -59,10 +44,7 @@ ConsoleUpdater::ConsoleUpdater(const ConsoleOptions& options)
     if (!options.noticeUrl.empty()) {
         GetNoticeRequest().SetUrl(options.noticeUrl);
     }
-    m_strGameRoot = options.gameRoot;
-    if (!m_strGameRoot.empty() && m_strGameRoot.back() != kPathSeparator) {
-        m_strGameRoot.push_back(kPathSeparator);
-    }
+    m_strGameRoot = WithTrailingSeparator(options.gameRoot);
 }
 
 std::wstring ConsoleUpdater::GetLauncherRootDir() {
@@ -87,14 +69,18 @@ void ConsoleUpdater::Print(const std::string& line) {
 
 void ConsoleUpdater::Event(const std::string& kind, const std::wstring& text, int number) {
     if (m_options.json) {
-        std::string line = "{\"event\":\"" + kind + "\"";
+        Json::Value event(Json::objectValue);
+        event["event"] = kind;
         if (number != 0) {
-            line += ",\"state\":" + std::to_string(number);
+            event["state"] = number;
         }
         if (!text.empty()) {
-            line += ",\"text\":" + JsonString(text);
+            event["text"] = WideToUtf8(text);
         }
-        Print(line + "}");
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        writer["emitUTF8"] = true;
+        Print(Json::writeString(writer, event));
     } else if (!text.empty()) {
         Print(WideToUtf8(text));
     }

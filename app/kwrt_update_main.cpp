@@ -40,6 +40,16 @@ const char kUsage[] =
     "Exit codes: 0 done, 2 usage, 3 notice failed, 4 config failed, 5 download failed,\n"
     "6 not enough disk space, 7 restart failed, 8 the game could not start.\n";
 
+// A count of at most six digits.
+bool ParseCount(const std::wstring& text, int* count) {
+    if (text.empty() || text.size() > 6 ||
+        text.find_first_not_of(L"0123456789") != std::wstring::npos) {
+        return false;
+    }
+    *count = std::stoi(text);
+    return true;
+}
+
 int Usage(const std::string& problem) {
     fprintf(stderr, "kwrt-update: %s\n\n%s", problem.c_str(), kUsage);
     return kwrt::kExitUsage;
@@ -82,17 +92,15 @@ int main(int argc, char** argv) {
             options.json = true;
             options.live = false;
         } else if (arg == L"--retries") {
-            if (!value(&text) || text.empty() ||
-                text.find_first_not_of(L"0123456789") != std::wstring::npos || text.size() > 6) {
+            if (!value(&text) || !ParseCount(text, &options.retries)) {
                 return Usage("--retries needs a count");
             }
-            options.retries = std::stoi(text);
         } else if (arg == L"--retry-pause-ms") {
-            if (!value(&text) || text.empty() ||
-                text.find_first_not_of(L"0123456789") != std::wstring::npos || text.size() > 6) {
+            int pause = 0;
+            if (!value(&text) || !ParseCount(text, &pause)) {
                 return Usage("--retry-pause-ms needs milliseconds");
             }
-            HttpTransfer::SetRetryPauseForTesting(std::stoi(text));
+            HttpTransfer::SetRetryPauseForTesting(pause);
         } else if (arg.compare(0, 2, L"--") == 0) {
             return Usage("unknown option " + WideToUtf8(arg));
         }

@@ -162,11 +162,7 @@ class BenchOwner : public DownloaderTaskProcessor {
 int Fetch(const std::string& baseUrl, const char* partsFile, const std::string& outDir) {
     const std::vector<DownloadTaskInfo> tasks = ToTasks(baseUrl, ReadParts(partsFile));
     const size_t segments = DownloaderTaskDispatcher::BuildSegments(tasks).size();
-    std::wstring base = Utf8ToWide(outDir);
-    if (base.back() != kPathSeparator) {
-        base.push_back(kPathSeparator);
-    }
-    BenchOwner owner(base);
+    BenchOwner owner(WithTrailingSeparator(Utf8ToWide(outDir)));
     const auto start = std::chrono::steady_clock::now();
     {
         DownloaderTaskDispatcher dispatcher(&owner);

@@ -44,6 +44,8 @@ bool IsLauncherReboot();
 // "+" becomes a space and "%" with two hexadecimal digits the byte they denote; anything else,
 // a "%" without two hexadecimal digits after it included, is copied as it is.
 std::string PercentDecode(const std::string& bytes);
+// "%XX" for every byte outside letters, digits and "-_.~": a value PercentDecode gives back.
+std::string PercentEncode(const std::string& bytes);
 
 // The arguments of a console program after its own name, as wide text: from the wide command line
 // on Windows (argv there is in the ANSI code page), from UTF-8 `argv` on POSIX.

@@ -29,14 +29,14 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
     return path;
 }
 
+}  // namespace
+
 std::wstring WithTrailingSeparator(std::wstring path) {
-    if (path.empty() || path.back() != kPathSeparator) {
+    if (!path.empty() && path.back() != L'/' && path.back() != L'\\') {
         path.push_back(kPathSeparator);
     }
     return path;
 }
-
-}  // namespace
 
 SystemEnvironment& GetSystemEnvironment() {
     SystemEnvironment* environment = g_testEnvironment.load();

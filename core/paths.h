@@ -65,6 +65,10 @@ int IsDirectoryWritable(const std::wstring& folder);
 // The writable fixed drive with the most free bytes; the earlier drive wins a tie. 0 if none.
 int GetDriveWithMostFreeSpace(std::wstring* root);
 
+// `path` with the system's separator at its end, unless it already ends in "\\" or "/"; an
+// empty path stays empty.
+std::wstring WithTrailingSeparator(std::wstring path);
+
 // `folder` (ending in the separator) followed by a relative name whose "\" and "/" both become the
 // system's separator: manifest names keep backslashes on the wire and in files.
 std::wstring JoinRelativePath(const std::wstring& folder, const std::wstring& relativeName);

@@ -12,7 +12,4 @@ namespace kwrt {
 bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
                   const std::wstring& parameters);
 
-// "%XX" for every byte outside letters, digits and "-_.~": a value the "=" grammar decodes back.
-std::string PercentEncode(const std::string& bytes);
-
 }  // namespace kwrt

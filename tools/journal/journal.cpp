@@ -2,6 +2,7 @@
 
 #include "core/base64.h"
 #include "core/codepage.h"
+#include "core/command_line.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/process.h"
@@ -23,17 +24,10 @@ uint32_t ReadUint32(const std::string& bytes, size_t at) {
            static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
 }
 
-std::wstring WithSeparator(std::wstring folder) {
-    if (!folder.empty() && folder.back() != L'/' && folder.back() != L'\\') {
-        folder.push_back(kPathSeparator);
-    }
-    return folder;
-}
-
 }  // namespace
 
 std::wstring JournalPath(const std::wstring& launcherDir) {
-    return WithSeparator(launcherDir) + kJournalFile;
+    return WithTrailingSeparator(launcherDir) + kJournalFile;
 }
 
 bool ReadJournal(const std::wstring& path, Journal* journal, std::string* error) {
@@ -78,7 +72,7 @@ bool ReadJournal(const std::wstring& path, Journal* journal, std::string* error)
 
 int ApplyJournal(const std::wstring& launcherDir, std::vector<std::wstring>* applied,
                  std::string* error) {
-    const std::wstring folder = WithSeparator(launcherDir);
+    const std::wstring folder = WithTrailingSeparator(launcherDir);
     Journal journal;
     if (!ReadJournal(JournalPath(folder), &journal, error)) {
         return 1;

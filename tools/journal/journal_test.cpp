@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/base64.h"
+#include "core/command_line.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/process.h"

@@ -63,11 +63,7 @@ std::vector<std::wstring> Components(const std::wstring& path) {
 
 // "a/b/c" below `root`, with the system's separators.
 std::wstring Below(const std::wstring& root, const std::wstring& relative) {
-    std::wstring folder = root;
-    if (!folder.empty() && folder.back() != L'/' && folder.back() != L'\\') {
-        folder.push_back(kPathSeparator);
-    }
-    return JoinRelativePath(folder, relative);
+    return JoinRelativePath(WithTrailingSeparator(root), relative);
 }
 
 struct SourceFile {
