@@ -16,7 +16,9 @@
 #include "core/command_line.h"
 #include "core/run_log.h"
 #include "core/text.h"
+#include "download/downloader_task.h"
 #include "download/http_transfer.h"
+#include "screens/main_controller.h"
 
 namespace {
 
@@ -35,7 +37,8 @@ const char kUsage[] =
     "  --no-launch      stop before starting the game or the restart\n"
     "  --retries N      answer a failure's retry question N times with retry, then give up\n"
     "  --json           one JSON object per event\n"
-    "  --retry-pause-ms MS  the pause after a failed try (5000 by default; for tests)\n"
+    "  --test-delay-ms MS  for tests: every pause of the road (the retry pause, the download\n"
+    "                      tasks' poll, the game watch, the restart delay) lasts MS\n"
     "\n"
     "Exit codes: 0 done, 2 usage, 3 notice failed, 4 config failed, 5 download failed,\n"
     "6 not enough disk space, 7 restart failed, 8 the game could not start.\n";
@@ -95,12 +98,14 @@ int main(int argc, char** argv) {
             if (!value(&text) || !ParseCount(text, &options.retries)) {
                 return Usage("--retries needs a count");
             }
-        } else if (arg == L"--retry-pause-ms") {
-            int pause = 0;
-            if (!value(&text) || !ParseCount(text, &pause)) {
-                return Usage("--retry-pause-ms needs milliseconds");
+        } else if (arg == L"--test-delay-ms") {
+            int delay = 0;
+            if (!value(&text) || !ParseCount(text, &delay)) {
+                return Usage("--test-delay-ms needs milliseconds");
             }
-            HttpTransfer::SetRetryPauseForTesting(pause);
+            HttpTransfer::SetRetryPauseForTesting(delay);
+            DownloaderTask::SetPollIntervalForTesting(delay);
+            MainController::SetDelaysForTesting(delay);
         } else if (arg.compare(0, 2, L"--") == 0) {
             return Usage("unknown option " + WideToUtf8(arg));
         }

@@ -1,14 +1,19 @@
 // kwrt-update end to end: content from kwrt-pack, served by the devserver, installed by the real
-// program, the game's command line read from the stub game.
+// program, the game's command line read from the stub game. With KWRT_WINDOWS_BIN naming the
+// windows build's folder, the same cases run the windows programs under Wine (scripts/test does
+// so after the windows build); otherwise the host build's.
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
 #include "core/base64.h"
+#include "core/md5.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -26,12 +31,81 @@ namespace {
 
 using testing::ReadFileOrEmpty;
 
+// The programs under test and how they see the host's files: the host build's programs, or the
+// windows build's run by Wine, whose drive Z: is the host's root.
+class Programs {
+  public:
+    Programs() {
+        const char* windowsBin = getenv("KWRT_WINDOWS_BIN");
+        if (windowsBin != nullptr && *windowsBin != '\0') {
+            m_strWindowsBin = Utf8ToWide(windowsBin) + L"/";
+        }
+    }
+    bool UnderWine() const { return !m_strWindowsBin.empty(); }
+    // The file of the program `name` of the build.
+    std::wstring File(const std::wstring& name) const {
+        return UnderWine() ? m_strWindowsBin + name + L".exe" : GetModuleDir() + name;
+    }
+    // `path` as the programs name it.
+    std::wstring Path(const std::wstring& path) const {
+        if (!UnderWine()) {
+            return path;
+        }
+        std::wstring wine = L"Z:" + path;
+        for (wchar_t& c : wine) {
+            c = c == L'/' ? L'\\' : c;
+        }
+        return wine;
+    }
+    // A shell command that becomes `name` with `arguments` (none may hold a "'").
+    std::wstring Script(const std::wstring& name,
+                        const std::vector<std::wstring>& arguments) const {
+        std::wstring script = UnderWine() ? L"exec wine" : L"exec";
+        script += L" '" + File(name) + L"'";
+        for (const std::wstring& argument : arguments) {
+            script += L" '" + argument + L"'";
+        }
+        return script;
+    }
+    // Runs `name` to its end, and everything it starts, without their output; its exit code.
+    int Run(const std::wstring& name, const std::vector<std::wstring>& arguments) const {
+        return testing::RunProgram(L"/bin/sh",
+                                   {L"-c", Script(name, arguments) + L" >/dev/null 2>&1"}, 120000);
+    }
+
+  private:
+    std::wstring m_strWindowsBin;  // ends in "/"; empty for the host build
+};
+
+// Waits until the stub program at `exe` has recorded its command line; the line or empty.
+std::string WaitForCommandLine(const std::wstring& exe) {
+    std::string line;
+    for (int i = 0; i < 60000 && line.empty(); ++i) {
+        line = ReadFileOrEmpty(exe + L".cmdline");
+        if (line.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return line;
+}
+
+// The complete lines of a file.
+std::vector<std::string> ReadLines(const std::wstring& path) {
+    const std::string text = ReadFileOrEmpty(path);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 class KwrtUpdateTest : public ::testing::Test {
   protected:
     void SetUp() override {
         WriteBinaryFile(m_temp.Join(L"studio/launcher/kwrt_launcher.exe"), "launcher v1");
         CreateDirectoryTree(m_temp.Join(L"studio/game"));
-        testing::CopyFileOrFail(GetModuleDir() + L"stub_game",
+        testing::CopyFileOrFail(m_programs.File(L"stub_game"),
                                 m_temp.Join(L"studio/game/kwrt_game.exe"));
         for (int i = 0; i < 20; ++i) {
             WriteBinaryFile(m_temp.Join(L"studio/game/data/d" + std::to_wstring(i % 3) + L"/f" +
@@ -39,6 +113,9 @@ class KwrtUpdateTest : public ::testing::Test {
                             testing::RandomBytes(20000 + static_cast<size_t>(i) * 100,
                                                  static_cast<unsigned>(i)));
         }
+        // Names beyond ASCII: under Wine they pass through code page 936.
+        WriteBinaryFile(m_temp.Join(L"studio/game/\u5730\u56fe/\u6d77\u57df.pak"),
+                        testing::RandomBytes(30000, 99));
         Pack(L"");
         StartServer({});
     }
@@ -67,33 +144,31 @@ class KwrtUpdateTest : public ::testing::Test {
         std::string error;
         ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
     }
-    // Runs kwrt-update; its exit code. The states it went through are in m_states.
-    int Update(std::vector<std::wstring> extra) {
-        std::vector<std::wstring> args = {
-            L"--notice",
-            L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
-            L"--game-root",
-            m_strRoot,
-            L"--json",
-            L"--retry-pause-ms",
-            L"1"};
+    // The options that point kwrt-update at the devserver and the installation.
+    std::vector<std::wstring> UpdateOptions() const {
+        return {L"--notice",        L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
+                L"--game-root",     m_programs.Path(m_strRoot),
+                L"--test-delay-ms", L"1"};
+    }
+    // Starts kwrt-update with the login and `extra`; its events go to m_strEvents, its traces
+    // nowhere.
+    bool StartUpdate(testing::ChildProcess* child, const std::vector<std::wstring>& extra) {
+        std::vector<std::wstring> args = UpdateOptions();
+        args.push_back(L"--json");
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), {L"auth_key:key-1", L"uid:42", L"extraInfo:x:y"});
-        const std::wstring out = m_temp.Join(L"out.jsonl");
+        return child->Start(L"/bin/sh", {L"-c", m_programs.Script(L"kwrt-update", args) + L" > '" +
+                                                    m_strEvents + L"' 2>/dev/null"});
+    }
+    // Runs kwrt-update; its exit code. The states it went through are in m_states.
+    int Update(const std::vector<std::wstring>& extra) {
         testing::ChildProcess child;
-        std::wstring line = L"exec \"" + GetModuleDir() + L"kwrt-update\"";
-        for (const std::wstring& arg : args) {
-            line += L" '" + arg + L"'";
-        }
-        EXPECT_TRUE(child.Start(L"/bin/sh", {L"-c", line + L" > '" + out + L"' 2>/dev/null"}));
-        const int code = child.Wait(60000);
+        EXPECT_TRUE(StartUpdate(&child, extra));
+        const int code = child.Wait(120000);
         m_states.clear();
-        const std::string text = ReadFileOrEmpty(out);
-        size_t start = 0;
-        for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        for (const std::string& line : ReadLines(m_strEvents)) {
             Json::Value event;
-            if (Json::Reader().parse(text.substr(start, end - start), event) &&
-                event["event"].asString() == "state") {
+            if (Json::Reader().parse(line, event) && event["event"].asString() == "state") {
                 m_states.push_back(event["state"].asInt());
             }
         }
@@ -102,13 +177,14 @@ class KwrtUpdateTest : public ::testing::Test {
     // Installs the launcher files and applies their journal, as the restart would.
     void InstallLauncher() {
         ASSERT_EQ(Update({L"--no-launch"}), 0);
-        std::string error;
-        ASSERT_EQ(journal::ApplyJournal(m_strRoot, nullptr, &error), 0) << error;
+        ASSERT_EQ(m_programs.Run(L"kwrt-journal",
+                                 {L"apply", L"--launcher-dir", m_programs.Path(m_strRoot)}),
+                  0);
+        ASSERT_EQ(ReadFileOrEmpty(m_strRoot + L"kwrt_launcher.exe"), "launcher v1");
     }
-    size_t RequestCount() {
-        const std::string text = ReadFileOrEmpty(m_temp.Join(L"requests.jsonl"));
-        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
-    }
+    // The devserver's journal: one JSON object per request.
+    std::vector<std::string> ReadRequests() { return ReadLines(m_temp.Join(L"requests.jsonl")); }
+    size_t RequestCount() { return ReadRequests().size(); }
     void ExpectInstalledEqualsStudio() {
         std::vector<ResoureConfigInfo> config;
         ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
@@ -117,42 +193,66 @@ class KwrtUpdateTest : public ::testing::Test {
             if (entry.IsLauncherFile()) {
                 continue;
             }
-            EXPECT_EQ(
-                ReadFileOrEmpty(JoinRelativePath(m_strRoot + L"game" + kPathSeparator, entry.name)),
-                ReadFileOrEmpty(
-                    JoinRelativePath(m_temp.Join(L"studio/game") + kPathSeparator, entry.name)))
+            EXPECT_EQ(InstalledDigest(entry.name), StudioDigest(entry.name))
                 << WideToUtf8(entry.name);
         }
     }
+    // The MD5 of a file below the installation's and the studio's game folder; "missing" when
+    // there is none.
+    std::string InstalledDigest(const std::wstring& name) {
+        return Digest(JoinRelativePath(m_strRoot + L"game" + kPathSeparator, name));
+    }
+    std::string StudioDigest(const std::wstring& name) {
+        return Digest(JoinRelativePath(m_temp.Join(L"studio/game") + kPathSeparator, name));
+    }
+    static std::string Digest(const std::wstring& path) {
+        std::string bytes;
+        return ReadWholeFile(path, &bytes) ? Md5Hex(bytes) : "missing";
+    }
 
+    Programs m_programs;
     testing::TempDir m_temp;
     std::wstring m_strRoot = m_temp.Join(L"install") + kPathSeparator;
+    std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
     std::unique_ptr<devserver::DevServer> m_server;
     std::vector<int> m_states;
 };
 
 TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
-    // Fresh: the launcher's files come first and wait in the journal.
-    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    // Fresh: the launcher's files come first and wait in the journal; the launcher restarts
+    // through ENTRANCE, here a stand-in that records how it was started.
+    const std::wstring platform = m_temp.Join(L"platform/platform.exe");
+    CreateDirectoryTree(m_temp.Join(L"platform"));
+    testing::CopyFileOrFail(m_programs.File(L"stub_game"), platform);
+    EXPECT_EQ(Update({L"ENTRANCE=" + m_programs.Path(platform)}), 0);
     EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 11, 16}));
-    std::string error;
-    ASSERT_EQ(journal::ApplyJournal(m_strRoot, nullptr, &error), 0) << error;
+    EXPECT_NE(WaitForCommandLine(platform).find("LAUNCHER_REBOOT=TRUE"), std::string::npos);
+    EXPECT_FALSE(PathExists(m_strRoot + L"kwrt_launcher.exe"));  // not before the journal
 
-    // After the restart: the game, then its start with the game's parameters.
-    EXPECT_EQ(Update({}), 0);
-    EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
-    ExpectInstalledEqualsStudio();
-    const std::wstring cmdline = m_strRoot + L"game" + kPathSeparator + L"kwrt_game.exe.cmdline";
-    std::string line;
-    for (int i = 0; i < 30000 && line.empty(); ++i) {
-        line = ReadFileOrEmpty(cmdline);
-        if (line.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+    // The platform client's part, by kwrt-journal: the journal is applied and the updater starts
+    // again with the login, installs the game and starts it with the game's parameters.
+    std::vector<std::wstring> restart = {L"restart",
+                                         L"--launcher-dir",
+                                         m_programs.Path(m_strRoot),
+                                         L"--program",
+                                         m_programs.Path(m_programs.File(L"kwrt-update")),
+                                         L"--login",
+                                         L"auth_key:key-1 uid:42 extraInfo:x:y",
+                                         L"--"};
+    for (const std::wstring& option : UpdateOptions()) {
+        restart.push_back(option);
     }
+    ASSERT_EQ(m_programs.Run(L"kwrt-journal", restart), 0);
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"kwrt_launcher.exe"), "launcher v1");
+    EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
+    const std::string line = WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe");
+    ExpectInstalledEqualsStudio();
     const std::string hash = WideToUtf8(GetManifestDigest(m_strRoot + L"version.txt"));
     EXPECT_NE(line.find(" RESOURCE_HASH=" + hash + " "), std::string::npos) << line;
     EXPECT_NE(line.find(" DEVICE_ID="), std::string::npos);
+    std::string entrance = WideToUtf8(m_programs.Path(m_programs.File(L"kwrt-update")));
+    std::replace(entrance.begin(), entrance.end(), '\\', '/');  // the game sees "/" only
+    EXPECT_NE(line.find(" ENTRANCE=" + entrance + " "), std::string::npos) << line;
     const size_t login = line.find("LOGIN_DATA=");
     ASSERT_NE(login, std::string::npos);
     EXPECT_EQ(Base64Decode(line.substr(login + 11)), "auth_key=key-1,uid=42,extraInfo=x:y");
@@ -174,7 +274,7 @@ TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
     ExpectInstalledEqualsStudio();
     std::vector<ResoureConfigInfo> installed;
     ReadManifestFile(m_strRoot + L"version.txt", &installed);
-    EXPECT_EQ(installed.size(), 21u);  // 20 data files, one gone, one new, and the game
+    EXPECT_EQ(installed.size(), 22u);  // 21 data files, one gone, one new, and the game
 }
 
 TEST_F(KwrtUpdateTest, FailuresHaveTheirExitCodes) {
@@ -217,6 +317,7 @@ TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
     EXPECT_EQ(Update({L"--no-launch"}), 5);
     std::vector<ResoureConfigInfo> installed;
     ReadManifestFile(m_strRoot + L"version.txt", &installed);
+    std::vector<const ResoureConfigInfo*> current;  // what the retry must not fetch again
     for (const ResoureConfigInfo& entry : installed) {
         const ResoureConfigInfo* offered = nullptr;
         for (const ResoureConfigInfo& candidate : config) {
@@ -224,19 +325,47 @@ TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
         }
         ASSERT_NE(offered, nullptr);
         if (entry.hash == offered->hash) {  // recorded as current: it really is
+            current.push_back(offered);
             EXPECT_NE(offered->folder, broken);
-            EXPECT_EQ(
-                ReadFileOrEmpty(JoinRelativePath(m_strRoot + L"game" + kPathSeparator, entry.name)),
-                ReadFileOrEmpty(
-                    JoinRelativePath(m_temp.Join(L"studio/game") + kPathSeparator, entry.name)));
+            EXPECT_EQ(InstalledDigest(entry.name), StudioDigest(entry.name));
         }
     }
 
     // Mended: the next run fetches what is still missing and ends current.
+    EXPECT_FALSE(current.empty());
+
+    // Mended: the next run fetches only what is still missing and ends current.
     testing::WriteFileOrFail(corruptPath, original);
     StartServer({});
+    const std::vector<std::string> before = ReadRequests();
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     ExpectInstalledEqualsStudio();
+    const std::vector<std::string> requests = ReadRequests();
+    bool fetchedBroken = false;
+    for (size_t i = before.size(); i < requests.size(); ++i) {
+        Json::Value request;
+        ASSERT_TRUE(Json::Reader().parse(requests[i], request));
+        const std::string path = request["path"].asString();
+        std::string range;
+        for (const Json::Value& header : request["headers"]) {
+            if (header.asString().rfind("Range: bytes=", 0) == 0) {
+                range = header.asString().substr(13);
+            }
+        }
+        if (range.empty()) {
+            continue;  // the notice answer and the config
+        }
+        const int64_t first = std::stoll(range.substr(0, range.find('-')));
+        const int64_t last = std::stoll(range.substr(range.find('-') + 1));
+        fetchedBroken |= path == "/pyl/" + WideToUtf8(broken) + "/vd_game.vdpkg";
+        for (const ResoureConfigInfo* entry : current) {
+            if (path == "/pyl/" + WideToUtf8(entry->folder) + "/vd_game.vdpkg") {
+                EXPECT_TRUE(last < entry->offset || first >= entry->offset + entry->length)
+                    << "fetched again: " << WideToUtf8(entry->name) << " by " << range;
+            }
+        }
+    }
+    EXPECT_TRUE(fetchedBroken);
 }
 
 TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {
@@ -259,11 +388,13 @@ TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
     const std::string where = "=" + WideToUtf8(records[0].hash) + "=" + folder + "=" +
                               std::to_string(records[0].offset) + "=" +
                               std::to_string(records[0].length) + "=res\r\n";
-    config +=
-        "..\\..\\escaped.dat" + where + "/tmp/absolute.dat" + where + "..\\launcher.tmp" + where;
+    const std::wstring absolute = m_temp.Join(L"absolute.dat");
+    config += "..\\..\\escaped.dat" + where + WideToUtf8(absolute) + where +
+              WideToUtf8(m_programs.Path(absolute)) + where + "..\\launcher.tmp" + where;
     testing::WriteFileOrFail(configPath, config);
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     EXPECT_FALSE(PathExists(m_temp.Join(L"escaped.dat")));
+    EXPECT_FALSE(PathExists(absolute));
     EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
     ExpectInstalledEqualsStudio();
 }
@@ -275,16 +406,19 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
     slow.rate = 100000;  // bytes per second and connection
     StartServer({slow});
     testing::ChildProcess updater;
-    ASSERT_TRUE(updater.Start(
-        GetModuleDir() + L"kwrt-update",
-        {L"--notice", L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
-         L"--game-root", m_strRoot, L"--no-launch", L"auth_key:k", L"uid:1", L"extraInfo:x"}));
+    ASSERT_TRUE(StartUpdate(&updater, {L"--no-launch"}));
     // Until files are arriving: then the updater dies without a word.
     for (int i = 0; i < 30000 && !PathExists(m_strRoot + L"game"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(updater.Wait(0), -1);  // still at work
     updater.Kill();
+    std::vector<ResoureConfigInfo> config, installed;
+    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
+                      &config);
+    ReadManifestFile(m_strRoot + L"version.txt", &installed);
+    EXPECT_LT(installed.size() + 1, config.size());  // the launcher's record is not in it
     StartServer({});
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     ExpectInstalledEqualsStudio();
@@ -314,10 +448,9 @@ TEST_F(KwrtUpdateTest, AFullInstallFromNginx) {
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
-    const std::wstring program = GetModuleDir() + L"kwrt-update";
-    EXPECT_EQ(testing::RunProgram(program, {L"--help"}), 0);
-    EXPECT_EQ(testing::RunProgram(program, {L"--bogus"}), 2);
-    EXPECT_EQ(testing::RunProgram(program, {L"--retries", L"x"}), 2);
+    EXPECT_EQ(m_programs.Run(L"kwrt-update", {L"--help"}), 0);
+    EXPECT_EQ(m_programs.Run(L"kwrt-update", {L"--bogus"}), 2);
+    EXPECT_EQ(m_programs.Run(L"kwrt-update", {L"--retries", L"x"}), 2);
 }
 
 }  // namespace

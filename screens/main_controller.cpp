@@ -1,5 +1,6 @@
 #include "screens/main_controller.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -12,6 +13,15 @@
 namespace kwrt {
 
 namespace {
+
+// Set by tests only, before any controller runs; read on the view's thread.
+std::atomic<int> g_nTestDelayMs{-1};
+
+// `real`, or the delay a test asked for.
+int Delay(int real) {
+    const int test = g_nTestDelayMs.load();
+    return test >= 0 ? test : real;
+}
 
 const wchar_t kInitialising[] = L"游戏初始化中...";
 const wchar_t kRequestingAddress[] = L"获取游戏更新地址...";
@@ -30,6 +40,10 @@ const wchar_t* NoticeFailureText(int result) {
 }
 
 }  // namespace
+
+void MainController::SetDelaysForTesting(int milliseconds) {
+    g_nTestDelayMs.store(milliseconds);
+}
 
 std::wstring DiskOfGameRoot(const std::wstring& root) {
     if (kPathSeparator != L'\\') {
@@ -89,7 +103,7 @@ void MainController::OnInitDialog() {
     m_pView->StartTimer(TIMER_BAR, kBarIntervalMs);
     m_pView->StartTimer(TIMER_STATUS, kStatusIntervalMs);
     m_progress.InitLoadingTexts();
-    m_pView->StartTimer(TIMER_GAME_WATCH, 500);
+    m_pView->StartTimer(TIMER_GAME_WATCH, Delay(kGameWatchIntervalMs));
 }
 
 void MainController::ConnectNoticeRequest() {
@@ -213,12 +227,12 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             m_pView->SetStatusText(L"Launcher更新完成,正在重启Launcher...");
             m_progress.m_fProgress = 1.f;
             m_pView->ShowNotice(L"Launcher更新完成,准备重启Launcher!");
-            m_pView->StartTimer(TIMER_RESTART, kRestartDelayMs);
+            m_pView->StartTimer(TIMER_RESTART, Delay(kRestartDelayMs));
             break;
         case kEverythingCurrent:
             m_pView->SetStatusText(L"资源更新完成,准备启动游戏.");
             m_progress.m_fProgress = 1.f;
-            m_pView->StartTimer(TIMER_START_LOGIN, kStartLoginDelayMs);
+            m_pView->StartTimer(TIMER_START_LOGIN, Delay(kStartLoginDelayMs));
             break;
         case kNoticeAnswered:
             if (auto* notice = dynamic_cast<LauncherNoticeUpgradeInfo*>(owned.get())) {

@@ -74,6 +74,11 @@ class MainController {
     static constexpr int kStatusIntervalMs = 1000;
     static constexpr int kStartLoginDelayMs = 30;
     static constexpr int kRestartDelayMs = 1000;
+    static constexpr int kGameWatchIntervalMs = 500;
+
+    // Tests shorten the one-shot delays of the road (the game watch, the start of the game, the
+    // restart) to `milliseconds`; -1 gives back the real ones.
+    static void SetDelaysForTesting(int milliseconds);
 
     MainController(MainView* view, CResourceManager* manager, CCDNResourceDownloader* downloader);
     virtual ~MainController();
