@@ -69,7 +69,7 @@ TEST_F(ProgressTextsTest, TheLoadingTextFollowsTheBar) {
     ASSERT_NE(m_texts.m_pLoadingText, nullptr);
     EXPECT_EQ(m_texts.m_pLoadingText->text, L"正在加载精致战舰模型");
     EXPECT_EQ(m_texts.m_pLoadingText, &m_texts.m_loadingTexts[1]);
-    m_texts.OnProgress(100, 100);  // 1.0000002 in leg 2 matches nothing: the text stays
+    m_texts.OnProgress(100, 100);  // a full bar in leg 2 matches nothing: the text stays
     m_texts.RefreshStatus(false, &status, &speed);
     EXPECT_EQ(m_texts.m_pLoadingText, &m_texts.m_loadingTexts[1]);
     m_texts.SelectLoadingText(0.5f, 2);
