@@ -180,7 +180,8 @@ void ConsoleUpdater::StartLogin() {
     LogText("CMainForegroundDialog::OpenGame");
     LogWideText(parameters);
     const std::wstring folder = GetGameRootDir() + L"game" + kPathSeparator;
-    if (StartProcess(GetGameExecutablePath(), folder, parameters)) {
+    int error = 0;
+    if (StartProcess(GetGameExecutablePath(), folder, parameters, &error)) {
         if (m_onStep) {
             m_onStep(STEP_GAME_START);
         }
@@ -190,7 +191,8 @@ void ConsoleUpdater::StartLogin() {
         if (m_onStep) {
             m_onStep(STEP_GAME_START_FAILED);
         }
-        Event("notice", L"启动失败: " + GetGameExecutablePath());
+        Event("notice", L"启动失败，错误代码:" + std::to_wstring(error) + L" (" +
+                            GetGameExecutablePath() + L")");
         EndProcess(kEndGameStartFailed);
     }
 }

@@ -325,6 +325,18 @@ TEST_F(KwrtUpdateTest, FailuresHaveTheirExitCodes) {
     EXPECT_EQ(Update({}), 3);                                    // five tries of the notice request
     EXPECT_EQ(Update({}), 4);                                    // then ten of the config
     EXPECT_EQ(Update({L"--retries", L"1", L"--no-launch"}), 0);  // one retry is enough now
+
+    // The launcher's files are journalled again, and the restart target is missing.
+    EXPECT_EQ(Update({L"ENTRANCE=" + m_programs.Path(m_temp.Join(L"gone/kwrt_launcher.exe"))}), 7);
+    ASSERT_EQ(
+        m_programs.Run(L"kwrt-journal", {L"apply", L"--launcher-dir", m_programs.Path(m_strRoot)}),
+        0);
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    // The game is installed and recorded, but its executable cannot run.
+    testing::WriteFileOrFail(m_strRoot + L"game/kwrt_game.exe", "not a program");
+    EXPECT_EQ(Update({}), 8);
+    EXPECT_NE(ReadFileOrEmpty(m_strEvents).find("启动失败，错误代码:"), std::string::npos)
+        << ReadFileOrEmpty(m_strEvents);
 }
 
 TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {

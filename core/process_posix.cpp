@@ -1,5 +1,7 @@
+#include <errno.h>
+#include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -11,15 +13,30 @@ extern char** environ;
 
 namespace kwrt {
 
-bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
-                  const std::wstring& parameters) {
-    // Like the unquoted Windows command line: the path and the parameters split at spaces.
-    std::vector<std::string> texts;
-    for (const std::wstring& token : TokenizeParameters(path + L" " + parameters)) {
-        texts.push_back(WideToUtf8(token));
+namespace {
+
+bool Fail(int code, int* error) {
+    if (error != nullptr) {
+        *error = code;
     }
-    if (texts.empty()) {
-        return false;
+    return false;
+}
+
+}  // namespace
+
+bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
+                  const std::wstring& parameters, int* error) {
+    // The program is the path as a whole, blanks and all, as CreateProcessW finds an existing
+    // file behind an unquoted path; the parameters split at spaces as Windows programs split
+    // their command line.
+    std::vector<std::string> texts = {WideToUtf8(path)};
+    const int fd = open(texts[0].c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Fail(errno, error);
+    }
+    close(fd);
+    for (const std::wstring& token : TokenizeParameters(parameters)) {
+        texts.push_back(WideToUtf8(token));
     }
     std::vector<char*> argv;
     for (std::string& text : texts) {
@@ -35,7 +52,7 @@ bool StartProcess(const std::wstring& path, const std::wstring& workingDir,
     pid_t pid = 0;
     const int result = posix_spawn(&pid, texts[0].c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    return result == 0;
+    return result == 0 || Fail(result, error);
 }
 
 }  // namespace kwrt

@@ -154,8 +154,10 @@ int Restart(const std::wstring& launcherDir, const std::wstring& program, const 
     GetDirectoryPart(program, &folder);
     const std::wstring parameters =
         RestartParameters(login) + (extra.empty() ? std::wstring() : L" " + extra);
-    if (!StartProcess(program, folder, parameters)) {
-        *error = (error->empty() ? "" : *error + "; ") + "cannot start " + WideToUtf8(program);
+    int code = 0;
+    if (!StartProcess(program, folder, parameters, &code)) {
+        *error = (error->empty() ? "" : *error + "; ") + "cannot start " + WideToUtf8(program) +
+                 " (system error " + std::to_string(code) + ")";
         result = 1;
     }
     return result;
