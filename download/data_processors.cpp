@@ -12,6 +12,7 @@
 
 #include "core/os.h"
 #include "core/paths.h"
+#include "core/run_log.h"
 #include "download/file_helpers.h"
 
 namespace kwrt {
@@ -56,6 +57,10 @@ int DownloadTextProcessor::Begin(int32_t) {
 }
 
 int DownloadTextProcessor::Write(const char* data, int32_t length) {
+    if (static_cast<size_t>(length) > m_nLimit - m_strText.size()) {
+        TraceText(L"响应过大, 已放弃");
+        return 0;
+    }
     m_strText.append(data, static_cast<size_t>(length));
     return 1;
 }

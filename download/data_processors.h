@@ -15,6 +15,10 @@ namespace kwrt {
 // Collects a response in memory.
 class DownloadTextProcessor : public DownloadDataProcessor {
   public:
+    // Far above any config or notice answer; a body beyond it is refused, so that a server
+    // sending without end cannot exhaust the memory of a 32-bit process.
+    static constexpr size_t kDefaultLimit = 256u * 1024 * 1024;
+
     using DownloadDataProcessor::DownloadDataProcessor;
     int Begin(int32_t contentLength) override;
     int Finish() override { return 1; }
@@ -23,6 +27,7 @@ class DownloadTextProcessor : public DownloadDataProcessor {
     int GetData(std::string* out) override;
 
     std::string m_strText;  // body bytes of the current try
+    size_t m_nLimit = kDefaultLimit;
 };
 
 // The CDN's resource config; its own type marks config downloads.

@@ -268,6 +268,20 @@ TEST_F(HttpTransferTest, ABodyWithoutContentLengthIsReadToItsEnd) {
     EXPECT_EQ(m_processor.m_data, m_resource);
 }
 
+TEST_F(HttpTransferTest, AnAnswerWithoutEndIsRefusedAtTheTextLimit) {
+    DownloadTextProcessor text{DownloadTaskInfo()};
+    text.m_nLimit = 3000;  // the resource has 5000 bytes
+    EXPECT_EQ(
+        m_transfer.Run(m_server.Url("/pkg/vd_game.vdpkg"), &text, HttpTransfer::kGet, L"", -1, 0),
+        HttpTransfer::kWriteRefused);
+    EXPECT_LE(text.m_strText.size(), 3000u);
+    text.m_nLimit = 5000;  // exactly the limit is fine
+    EXPECT_EQ(
+        m_transfer.Run(m_server.Url("/pkg/vd_game.vdpkg"), &text, HttpTransfer::kGet, L"", -1, 0),
+        200);
+    EXPECT_EQ(text.m_strText, m_resource);
+}
+
 TEST(CrackUrl, SplitsUrlsAndChoosesTlsByPortAlone) {
     HttpTarget target;
     ASSERT_TRUE(CrackUrl(L"http://cdn.example:8080/a/b?x=1#frag", &target));
