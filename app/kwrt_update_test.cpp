@@ -22,7 +22,6 @@
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 #include "tools/devserver/devserver.h"
-#include "tools/journal/journal.h"
 #include "tools/pack/packer.h"
 #include "update/manifest.h"
 
