@@ -187,9 +187,7 @@ class KwrtUpdateTest : public ::testing::Test {
     // The names of the offered files whose bytes a range request after the first `before`
     // requests asked for, wholly or in part.
     std::set<std::wstring> FetchedSince(size_t before) {
-        std::vector<ResoureConfigInfo> config;
-        ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
-                          &config);
+        const std::vector<ResoureConfigInfo> config = Offered();
         const std::vector<std::string> requests = ReadRequests();
         std::set<std::wstring> fetched;
         for (size_t i = before; i < requests.size(); ++i) {
@@ -216,11 +214,20 @@ class KwrtUpdateTest : public ::testing::Test {
         }
         return fetched;
     }
+    // The records of the config the CDN offers, and of the installation's "version.txt".
+    std::wstring ConfigPath() const { return m_temp.Join(L"cdn/pyl/v1/res_config.txt"); }
+    std::vector<ResoureConfigInfo> Offered() const {
+        std::vector<ResoureConfigInfo> records;
+        ParseManifestText(Utf8ToWide(ReadFileOrEmpty(ConfigPath())), &records);
+        return records;
+    }
+    std::vector<ResoureConfigInfo> Installed() const {
+        std::vector<ResoureConfigInfo> records;
+        ReadManifestFile(m_strRoot + L"version.txt", &records);
+        return records;
+    }
     void ExpectInstalledEqualsStudio() {
-        std::vector<ResoureConfigInfo> config;
-        ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
-                          &config);
-        for (const ResoureConfigInfo& entry : config) {
+        for (const ResoureConfigInfo& entry : Offered()) {
             if (entry.IsLauncherFile()) {
                 continue;
             }
@@ -298,7 +305,7 @@ TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
     WriteBinaryFile(m_temp.Join(L"studio/game/data/d0/f0.pak"), "changed");
     WriteBinaryFile(m_temp.Join(L"studio/game/data/new.pak"), "new");
     RemoveFile(m_temp.Join(L"studio/game/data/d1/f1.pak"));
-    Pack(m_temp.Join(L"cdn/pyl/v1/res_config.txt"));
+    Pack(ConfigPath());
     const size_t v1Requests = RequestCount();
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
@@ -306,9 +313,7 @@ TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
               (std::set<std::wstring>{L"data\\d0\\f0.pak", L"data\\new.pak"}));
     EXPECT_FALSE(PathExists(m_strRoot + L"game/data/d1/f1.pak"));
     ExpectInstalledEqualsStudio();
-    std::vector<ResoureConfigInfo> installed;
-    ReadManifestFile(m_strRoot + L"version.txt", &installed);
-    EXPECT_EQ(installed.size(), 22u);  // 21 data files, one gone, one new, and the game
+    EXPECT_EQ(Installed().size(), 22u);  // 21 data files, one gone, one new, and the game
 }
 
 TEST_F(KwrtUpdateTest, FailuresHaveTheirExitCodes) {
@@ -340,9 +345,7 @@ TEST_F(KwrtUpdateTest, FailuresHaveTheirExitCodes) {
 
 TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
     InstallLauncher();
-    std::vector<ResoureConfigInfo> config;
-    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
-                      &config);
+    const std::vector<ResoureConfigInfo> config = Offered();
     // One package answers 500, another is corrupt in the middle of a member.
     std::set<std::wstring> folders;
     for (const ResoureConfigInfo& entry : config) {
@@ -361,10 +364,8 @@ TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
     failing.status = 500;
     StartServer({failing});
     EXPECT_EQ(Update({L"--no-launch"}), 5);
-    std::vector<ResoureConfigInfo> installed;
-    ReadManifestFile(m_strRoot + L"version.txt", &installed);
     std::vector<const ResoureConfigInfo*> current;  // what the retry must not fetch again
-    for (const ResoureConfigInfo& entry : installed) {
+    for (const ResoureConfigInfo& entry : Installed()) {
         const ResoureConfigInfo* offered = nullptr;
         for (const ResoureConfigInfo& candidate : config) {
             offered = candidate.name == entry.name ? &candidate : offered;
@@ -409,10 +410,8 @@ TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {
 
 TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
     InstallLauncher();
-    const std::wstring configPath = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
-    std::string config = ReadFileOrEmpty(configPath);
-    std::vector<ResoureConfigInfo> records;
-    ParseManifestText(Utf8ToWide(config), &records);
+    std::string config = ReadFileOrEmpty(ConfigPath());
+    const std::vector<ResoureConfigInfo> records = Offered();
     const std::string folder = WideToUtf8(records[0].folder);
     const std::string where = "=" + WideToUtf8(records[0].hash) + "=" + folder + "=" +
                               std::to_string(records[0].offset) + "=" +
@@ -420,7 +419,7 @@ TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
     const std::wstring absolute = m_temp.Join(L"absolute.dat");
     config += "..\\..\\escaped.dat" + where + WideToUtf8(absolute) + where +
               WideToUtf8(m_programs.Path(absolute)) + where + "..\\launcher.tmp" + where;
-    testing::WriteFileOrFail(configPath, config);
+    testing::WriteFileOrFail(ConfigPath(), config);
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     EXPECT_FALSE(PathExists(m_temp.Join(L"escaped.dat")));
     EXPECT_FALSE(PathExists(absolute));
@@ -443,11 +442,7 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_EQ(updater.Wait(0), -1);  // still at work
     updater.Kill();
-    std::vector<ResoureConfigInfo> config, installed;
-    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
-                      &config);
-    ReadManifestFile(m_strRoot + L"version.txt", &installed);
-    EXPECT_LT(installed.size() + 1, config.size());  // the launcher's record is not in it
+    EXPECT_LT(Installed().size() + 1, Offered().size());  // the launcher's record is not in it
     StartServer({});
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     ExpectInstalledEqualsStudio();

@@ -86,12 +86,7 @@ TEST_F(LauncherExeTest, ARunningGameKeepsItClosedUnlessRestarting) {
     CreateDirectoryTree(folder);
     testing::CopyFileOrFail(GetModuleDir() + L"stub_game.exe", game);
     testing::ChildProcess running;
-    ASSERT_TRUE(running.Start(game, {L"--stay"}));
-    bool seen = false;
-    for (int i = 0; i < 500 && !seen; ++i) {  // the game's image shows once it is mapped
-        seen = IsProcessRunning(game);
-    }
-    ASSERT_TRUE(seen);
+    ASSERT_TRUE(testing::StartStayingGame(&running, game));
 
     EXPECT_EQ(RunLauncher({L"auth_key:a", L"uid:1", L"extraInfo:x"}), 0);
     EXPECT_FALSE(HostWindowOpened());

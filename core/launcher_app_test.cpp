@@ -102,21 +102,14 @@ TEST_F(LauncherAppTest, ARunningGameKeepsTheWindowClosedUnlessRestarting) {
     EXPECT_FALSE(IsProcessRunning(game));
 
     testing::ChildProcess running;
-    ASSERT_TRUE(running.Start(game, {L"--stay"}));
-    bool seen = false;
-    for (int i = 0; i < 500 && !seen; ++i) {  // the child's image appears once it is mapped
-        seen = IsProcessRunning(game);
-    }
-    ASSERT_TRUE(seen);
+    ASSERT_TRUE(testing::StartStayingGame(&running, game));
     EXPECT_FALSE(Start(L"auth_key:a uid:1 extraInfo:x"));
     running.Kill();
 
     // Fresh names: each start-up above holds its lock until the process ends.
     m_strMutex += L"-2";
     testing::ChildProcess again;
-    ASSERT_TRUE(again.Start(game, {L"--stay"}));
-    for (int i = 0; i < 500 && !IsProcessRunning(game); ++i) {
-    }
+    ASSERT_TRUE(testing::StartStayingGame(&again, game));
     EXPECT_TRUE(Start(L"auth_key:a uid:1 extraInfo:x LAUNCHER_REBOOT=TRUE"));
 }
 

@@ -7,17 +7,10 @@
 #include <mutex>
 
 #include "testing/http_test_server.h"
+#include "testing/leaving_pause.h"
 
 namespace kwrt {
 namespace {
-
-// Widens the moment in which a task's old thread is still leaving.
-struct LeavingPause {
-    explicit LeavingPause(int milliseconds) {
-        DownloaderTask::SetLeavingPauseForTesting(milliseconds);
-    }
-    ~LeavingPause() { DownloaderTask::SetLeavingPauseForTesting(0); }
-};
 
 struct Param : AsyncHttpRequestParam {
     explicit Param(std::wstring text) : body(std::move(text)) {}
@@ -119,7 +112,7 @@ TEST(AsyncHttpRequest, ARequestRightAfterAnAnswerIsNeverLost) {
     testing::HttpTestServer server;
     server.SetResource("/log", "ok");
     EchoRequest request(server.Url("/log"));
-    LeavingPause leaving(20);
+    testing::LeavingPause leaving(20);
     for (size_t i = 1; i <= 5; ++i) {
         request.Request(new Param(L"n"));
         request.WaitForAnswers(i);

@@ -65,9 +65,10 @@ class HttpTransferTest : public ::testing::Test {
         m_resource = testing::RandomBytes(5000, 1);
         m_server.SetResource("/pkg/vd_game.vdpkg", m_resource);
     }
-    int32_t Get(const std::string& path, int64_t start = -1, uint32_t length = 0) {
-        return m_transfer.Run(m_server.Url(path), &m_processor, HttpTransfer::kGet, L"", start,
-                              length);
+    int32_t Get(const std::string& path, int64_t start = -1, uint32_t length = 0,
+                DownloadDataProcessor* processor = nullptr) {
+        return m_transfer.Run(m_server.Url(path), processor ? processor : &m_processor,
+                              HttpTransfer::kGet, L"", start, length);
     }
     // The lines this program chose, in the order they were sent (the client adds others).
     static std::vector<std::string> OurLines(const testing::RecordedRequest& request) {
@@ -271,14 +272,10 @@ TEST_F(HttpTransferTest, ABodyWithoutContentLengthIsReadToItsEnd) {
 TEST_F(HttpTransferTest, AnAnswerWithoutEndIsRefusedAtTheTextLimit) {
     DownloadTextProcessor text{DownloadTaskInfo()};
     text.m_nLimit = 3000;  // the resource has 5000 bytes
-    EXPECT_EQ(
-        m_transfer.Run(m_server.Url("/pkg/vd_game.vdpkg"), &text, HttpTransfer::kGet, L"", -1, 0),
-        HttpTransfer::kWriteRefused);
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", -1, 0, &text), HttpTransfer::kWriteRefused);
     EXPECT_LE(text.m_strText.size(), 3000u);
     text.m_nLimit = 5000;  // exactly the limit is fine
-    EXPECT_EQ(
-        m_transfer.Run(m_server.Url("/pkg/vd_game.vdpkg"), &text, HttpTransfer::kGet, L"", -1, 0),
-        200);
+    EXPECT_EQ(Get("/pkg/vd_game.vdpkg", -1, 0, &text), 200);
     EXPECT_EQ(text.m_strText, m_resource);
 }
 

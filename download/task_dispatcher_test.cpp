@@ -11,19 +11,12 @@
 #include "download/data_processors.h"
 #include "download/gzip_member.h"
 #include "testing/http_test_server.h"
+#include "testing/leaving_pause.h"
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 
 namespace kwrt {
 namespace {
-
-// Widens the moment in which a task's old thread is still leaving.
-struct LeavingPause {
-    explicit LeavingPause(int milliseconds) {
-        DownloaderTask::SetLeavingPauseForTesting(milliseconds);
-    }
-    ~LeavingPause() { DownloaderTask::SetLeavingPauseForTesting(0); }
-};
 
 DownloadTaskInfo Part(const std::wstring& url, int64_t offset, int32_t length,
                       const std::wstring& name = L"") {
@@ -286,7 +279,7 @@ TEST_F(DispatcherTest, ABatchRightAfterTheLastOneEndedStillRuns) {
     // The next batch may come while the last batch's task is still leaving its thread: it must
     // be run, not handed to a thread that is on its way out.
     const Package package = MakePackage(2, 0);
-    LeavingPause leaving(20);
+    testing::LeavingPause leaving(20);
     DownloaderTaskDispatcher dispatcher(&m_owner);
     for (int batch = 1; batch <= 5; ++batch) {
         for (int i = 0; i < 60000 && dispatcher.GetActiveTaskCount() > 0; ++i) {

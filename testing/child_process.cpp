@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "core/command_line.h"
 #include "core/os.h"
 #include "core/text.h"
 #include "testing/temp_dir.h"
@@ -19,6 +20,18 @@ int RunProgram(const std::wstring& program, const std::vector<std::wstring>& arg
         return -2;
     }
     return child.Wait(timeoutMs);
+}
+
+bool StartStayingGame(ChildProcess* child, const std::wstring& path) {
+    if (!child->Start(path, {L"--stay"})) {
+        return false;
+    }
+    for (int i = 0; i < 500; ++i) {  // the image shows once it is mapped
+        if (IsProcessRunning(path)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to) {

@@ -32,6 +32,10 @@ class ChildProcess {
 int RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                int timeoutMs = 60000);
 
+// Starts the stub game at `path` with "--stay" and waits until the system lists it as a running
+// image (IsProcessRunning); false when it did not start or did not show.
+bool StartStayingGame(ChildProcess* child, const std::wstring& path);
+
 // Copies a file; fails the test when it cannot.
 void CopyFileOrFail(const std::wstring& from, const std::wstring& to);
 
