@@ -59,7 +59,12 @@ class Programs {
     // A shell command that becomes `name` with `arguments` (none may hold a "'").
     std::wstring Script(const std::wstring& name,
                         const std::vector<std::wstring>& arguments) const {
-        std::wstring script = UnderWine() ? L"exec wine" : L"exec";
+        std::wstring script = L"exec";
+        if (UnderWine()) {
+            // The Wine loader that runs this build's programs (KWRT_WINE), else "wine".
+            const char* wine = getenv("KWRT_WINE");
+            script += L" '" + Utf8ToWide(wine != nullptr && *wine != '\0' ? wine : "wine") + L"'";
+        }
         script += L" '" + File(name) + L"'";
         for (const std::wstring& argument : arguments) {
             script += L" '" + argument + L"'";

@@ -1,22 +1,5 @@
-# Cross-compiles the windows flavour: 32-bit, posix thread model, fully static.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles the windows flavour as shipped: 32-bit.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(KWRT_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${KWRT_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KWRT_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${KWRT_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KWRT_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Every exe imports system DLLs only.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Test binaries run under Wine.
-find_program(KWRT_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KWRT_WINE})
-set(ZLIB_USE_STATIC_LIBS ON)
+find_program(KWRT_WINE_LOADER wine REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -2,8 +2,32 @@
 # Sourced by setup, test and demo; everything can be overridden from the environment.
 
 KWRT_CACHE=${KWRT_CACHE:-/var/cache/kwrt}
-export WINEPREFIX=${WINEPREFIX:-$KWRT_CACHE/wineprefix}
-export WINEARCH=win32
+
+# Which Wine runs the windows tests. The product is 32-bit and its tests run under 32-bit Wine;
+# on a machine whose kernel cannot execute 32-bit programs, the same code is built for 64-bit
+# Windows as well and its tests run under 64-bit Wine. Call again after installing packages.
+kwrt_runs_i386() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+kwrt_choose_wine() {
+  if [ -n "${KWRT_WINE_ARCH_FORCED:-}" ]; then
+    KWRT_WINE_ARCH=$KWRT_WINE_ARCH_FORCED
+  elif kwrt_runs_i386 || [ ! -e /lib/ld-linux.so.2 ]; then
+    KWRT_WINE_ARCH=win32
+  else
+    KWRT_WINE_ARCH=win64
+  fi
+  if [ "$KWRT_WINE_ARCH" = win32 ]; then
+    export WINEPREFIX=${KWRT_WINEPREFIX32:-$KWRT_CACHE/wineprefix}
+    export KWRT_WINE=wine
+    unset WINELOADER
+  else
+    export WINEPREFIX=${KWRT_WINEPREFIX64:-$KWRT_CACHE/wineprefix64}
+    export KWRT_WINE=/usr/lib/wine/wine64
+    export WINELOADER=$KWRT_WINE
+  fi
+  export WINEARCH=$KWRT_WINE_ARCH
+}
+KWRT_WINE_ARCH_FORCED=${KWRT_WINE_ARCH_FORCED:-}
+kwrt_choose_wine
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts when the prefix is created.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
@@ -18,16 +42,20 @@ kwrt_log() { printf '[%s] %s\n' "${0##*/}" "$*" >&2; }
 # would wait for them until its timeout.
 kwrt_wine_start() {
   wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  "$KWRT_WINE" cmd /c exit </dev/null >/dev/null 2>&1
 }
 kwrt_wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 
 # True when something scripts/setup installs is missing.
 kwrt_needs_setup() {
   local tool
-  for tool in cmake ninja g++ clang clang-format i686-w64-mingw32-g++-posix wine wineserver Xvfb nginx curl; do
+  for tool in cmake ninja g++ clang clang-format i686-w64-mingw32-g++-posix wine wineserver Xvfb picom \
+              xdotool import rsvg-convert nginx curl; do
     command -v "$tool" >/dev/null 2>&1 || return 0
   done
+  if [ "$KWRT_WINE_ARCH" = win64 ]; then
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || return 0
+  fi
   [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
     [ -d "$KWRT_LOCPATH/zh_CN.UTF-8" ] && [ -f /usr/src/googletest/CMakeLists.txt ] && return 1
   return 0
