@@ -1,19 +1,11 @@
 // kwrt_launcher.exe: the launcher players start.
 #include <windows.h>
-// After windows.h:
-#include <commctrl.h>
 
 #include "core/launcher_app.h"
 #include "core/run_log.h"
+#include "framework/application.h"
 
 namespace {
-
-void InitUserInterface() {
-    INITCOMMONCONTROLSEX controls{};
-    controls.dwSize = sizeof(controls);
-    controls.dwICC = 0xFF;  // every control class
-    InitCommonControlsEx(&controls);
-}
 
 // Until the window group exists, the host window's place in start-up is only marked in the log.
 void RunHostWindow() {
@@ -24,8 +16,9 @@ void RunHostWindow() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Common controls and GDI+, before start-up runs.
+    kwrt::CApplication ui;
     kwrt::CPylLauncherApp::Hooks hooks;
-    hooks.m_fnInitUserInterface = InitUserInterface;
     hooks.m_fnRunHostWindow = RunHostWindow;
     kwrt::CPylLauncherApp app(hooks);
     app.InitInstance();

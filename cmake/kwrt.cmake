@@ -14,6 +14,8 @@ target_include_directories(kwrt_options INTERFACE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(kwrt_options INTERFACE -Wall -Wextra -Wpedantic -Werror -Wshadow
                        -Wno-missing-field-initializers)
 target_include_directories(kwrt_options INTERFACE ${KWRT_ROOT})
+# Resource scripts find their header and images beside them.
+target_include_directories(kwrt_options INTERFACE $<$<COMPILE_LANGUAGE:RC>:${KWRT_ROOT}/res>)
 target_compile_definitions(kwrt_options INTERFACE
   KWRT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} KWRT_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   KWRT_VERSION_PATCH=${PROJECT_VERSION_PATCH} KWRT_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})

@@ -50,7 +50,7 @@ kwrt_wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 kwrt_needs_setup() {
   local tool
   for tool in cmake ninja g++ clang clang-format i686-w64-mingw32-g++-posix wine wineserver Xvfb picom \
-              xdotool import rsvg-convert nginx curl; do
+              xdotool xsetroot import rsvg-convert nginx curl; do
     command -v "$tool" >/dev/null 2>&1 || return 0
   done
   if [ "$KWRT_WINE_ARCH" = win64 ]; then
@@ -59,4 +59,30 @@ kwrt_needs_setup() {
   [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
     [ -d "$KWRT_LOCPATH/zh_CN.UTF-8" ] && [ -f /usr/src/googletest/CMakeLists.txt ] && return 1
   return 0
+}
+
+# The virtual screen of the window tests: Xvfb (1600 x 900, never reset between clients) with
+# picom compositing, so per-pixel alpha blends as on Windows. Start it before Wine's services, so
+# Wine's desktop uses it.
+KWRT_DISPLAY=${KWRT_DISPLAY:-:77}
+kwrt_display_start() {
+  export DISPLAY=$KWRT_DISPLAY
+  local socket=/tmp/.X11-unix/X${DISPLAY#:}
+  Xvfb "$DISPLAY" -screen 0 1600x900x24 -noreset -nolisten tcp </dev/null >/dev/null 2>&1 &
+  KWRT_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -S "$socket" ] && break
+    sleep 0.1
+  done
+  picom --backend xrender --config /dev/null --no-fading-openclose </dev/null >/dev/null 2>&1 &
+  KWRT_PICOM_PID=$!
+  # The desktop colour the screenshots show behind transparent areas.
+  xsetroot -solid '#3a4350' </dev/null >/dev/null 2>&1 || true
+}
+kwrt_display_stop() {
+  [ -n "${KWRT_PICOM_PID:-}" ] && kill "$KWRT_PICOM_PID" 2>/dev/null
+  [ -n "${KWRT_XVFB_PID:-}" ] && kill "$KWRT_XVFB_PID" 2>/dev/null
+  wait "${KWRT_PICOM_PID:-}" "${KWRT_XVFB_PID:-}" 2>/dev/null || true
+  KWRT_PICOM_PID= KWRT_XVFB_PID=
 }

@@ -1,0 +1,65 @@
+// Drives real windows from a test on their own thread: a script of steps run one after another by
+// a thread timer, so they run inside whatever modal loop is open (a box opened from a box too).
+// A step returns true when it is done and false to be tried again at the next tick; a step that
+// is not done within its time fails the test and the script aborts. Also: the real pointer through
+// xdotool and screenshots of the composited screen through ImageMagick, both run by Wine as Unix
+// programs. Windows only.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kwrt::testing {
+
+class UiScript {
+  public:
+    explicit UiScript(int stepTimeoutMs = 10000);
+    ~UiScript();
+    UiScript(const UiScript&) = delete;
+    UiScript& operator=(const UiScript&) = delete;
+
+    // Adds a step.
+    UiScript& Then(std::function<bool()> step);
+    // Adds a step that is done at once.
+    UiScript& Do(std::function<void()> action);
+    // Adds a step that is done once `ms` have passed (for the compositor to show a frame).
+    UiScript& Settle(int ms = 150);
+    // Starts ticking; the steps run from the message loops that follow.
+    void Start();
+    bool Finished() const { return m_steps.empty(); }
+    bool Failed() const { return m_bFailed; }
+    // Called once when a step times out: it must end the modal loops the test opened.
+    void SetAbort(std::function<void()> abort) { m_fnAbort = std::move(abort); }
+
+  private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+    void RunFront();
+
+    std::deque<std::function<bool()>> m_steps;
+    std::function<void()> m_fnAbort;
+    int m_nStepTimeoutMs;
+    DWORD m_dwStepStart = 0;
+    UINT_PTR m_nTimer = 0;
+    bool m_bFailed = false;
+};
+
+// Runs a Unix program of this machine (a path like "/usr/bin/xdotool") and waits for its end.
+bool RunUnixProgram(const std::wstring& path, const std::vector<std::wstring>& arguments);
+// The real pointer, in screen coordinates.
+void PointerMoveTo(int x, int y);
+void PointerPress();
+void PointerRelease();
+// Saves the composited screen as screenshots/NAME.png below the test's working directory; the
+// file's path, empty when it could not be made.
+std::wstring SaveScreenshot(const std::wstring& name);
+
+// Top-level windows of this process, visible or not, in z-order.
+std::vector<HWND> ProcessWindows();
+// Processes every message that waits (paints, posted messages) without blocking.
+void PumpMessages();
+
+}  // namespace kwrt::testing

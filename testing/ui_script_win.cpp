@@ -1,0 +1,187 @@
+#include "testing/ui_script.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "framework/application.h"
+
+namespace kwrt::testing {
+namespace {
+
+UiScript* g_running = nullptr;  // the script of this thread's timer; GUI thread only
+
+// The application object of the window tests: GDI+ for the whole run.
+class UiEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override { m_pApp.reset(new CApplication); }
+    void TearDown() override { m_pApp.reset(); }
+
+  private:
+    std::unique_ptr<CApplication> m_pApp;
+};
+::testing::Environment* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new UiEnvironment);
+
+}  // namespace
+
+UiScript::UiScript(int stepTimeoutMs) : m_nStepTimeoutMs(stepTimeoutMs) {}
+
+UiScript::~UiScript() {
+    if (m_nTimer) {
+        ::KillTimer(nullptr, m_nTimer);
+    }
+    if (g_running == this) {
+        g_running = nullptr;
+    }
+}
+
+UiScript& UiScript::Then(std::function<bool()> step) {
+    m_steps.push_back(std::move(step));
+    return *this;
+}
+
+UiScript& UiScript::Do(std::function<void()> action) {
+    return Then([action] {
+        action();
+        return true;
+    });
+}
+
+UiScript& UiScript::Settle(int ms) {
+    auto start = std::make_shared<DWORD>(0);
+    return Then([start, ms] {
+        if (*start == 0) {
+            *start = ::GetTickCount();
+        }
+        return ::GetTickCount() - *start >= static_cast<DWORD>(ms);
+    });
+}
+
+void UiScript::Start() {
+    g_running = this;
+    m_dwStepStart = ::GetTickCount();
+    m_nTimer = ::SetTimer(nullptr, 0, 10, &UiScript::Tick);
+}
+
+void CALLBACK UiScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (g_running) {
+        g_running->RunFront();
+    }
+}
+
+void UiScript::RunFront() {
+    if (m_steps.empty()) {
+        return;
+    }
+    // A step is taken off before it runs: one that opens a modal loop lets the next steps run
+    // inside it, from that loop's ticks.
+    std::function<bool()> step = std::move(m_steps.front());
+    m_steps.pop_front();
+    if (step()) {
+        m_dwStepStart = ::GetTickCount();
+        return;
+    }
+    if (::GetTickCount() - m_dwStepStart <= static_cast<DWORD>(m_nStepTimeoutMs)) {
+        m_steps.push_front(std::move(step));
+        return;
+    }
+    ADD_FAILURE() << "a step of the window script did not finish in " << m_nStepTimeoutMs << " ms; "
+                  << m_steps.size() << " steps were left";
+    m_bFailed = true;
+    m_steps.clear();
+    if (m_fnAbort) {
+        m_fnAbort();
+    }
+}
+
+bool RunUnixProgram(const std::wstring& path, const std::vector<std::wstring>& arguments) {
+    std::wstring program = L"Z:" + path;
+    for (wchar_t& c : program) {
+        c = c == L'/' ? L'\\' : c;
+    }
+    std::wstring command = L"\"" + program + L"\"";
+    for (const std::wstring& argument : arguments) {
+        command += L" \"" + argument + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &process)) {
+        return false;
+    }
+    ::WaitForSingleObject(process.hProcess, 30000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
+void PointerMoveTo(int x, int y) {
+    RunUnixProgram(L"/usr/bin/xdotool", {L"mousemove", std::to_wstring(x), std::to_wstring(y)});
+}
+
+void PointerPress() {
+    RunUnixProgram(L"/usr/bin/xdotool", {L"mousedown", L"1"});
+}
+
+void PointerRelease() {
+    RunUnixProgram(L"/usr/bin/xdotool", {L"mouseup", L"1"});
+}
+
+std::wstring SaveScreenshot(const std::wstring& name) {
+    wchar_t here[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, here);
+    const std::wstring folder = std::wstring(here) + L"\\screenshots";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring file = folder + L"\\" + name + L".png";
+    ::DeleteFileW(file.c_str());
+    // ImageMagick is a Unix program: it takes the Unix path of the file.
+    char unixPath[4096] = {};
+    typedef char*(CDECL * ToUnix)(const WCHAR*);
+    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) {
+        return std::wstring();
+    }
+    char* converted = toUnix(file.c_str());
+    if (!converted) {
+        return std::wstring();
+    }
+    lstrcpynA(unixPath, converted, sizeof(unixPath));
+    ::HeapFree(::GetProcessHeap(), 0, converted);
+    std::wstring target;
+    for (const char* p = unixPath; *p; ++p) {
+        target += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    }
+    RunUnixProgram(L"/usr/bin/import", {L"-window", L"root", target});
+    return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES ? file : std::wstring();
+}
+
+std::vector<HWND> ProcessWindows() {
+    std::vector<HWND> windows;
+    ::EnumWindows(
+        [](HWND window, LPARAM list) -> BOOL {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(window, &pid);
+            if (pid == ::GetCurrentProcessId()) {
+                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+
+}  // namespace kwrt::testing
