@@ -136,6 +136,9 @@ bool CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
         case WM_PAINT:
             OnPaint();
             return true;
+        case WM_PRINTCLIENT:
+            OnPrintClient(reinterpret_cast<HDC>(wParam), static_cast<UINT>(lParam));
+            return true;
         case WM_ERASEBKGND:
             *result = OnEraseBkgnd(reinterpret_cast<HDC>(wParam));
             return true;
@@ -199,6 +202,9 @@ void CWnd::OnTimer(UINT_PTR) {
     Default();
 }
 void CWnd::OnPaint() {
+    Default();
+}
+void CWnd::OnPrintClient(HDC, UINT) {
     Default();
 }
 BOOL CWnd::OnEraseBkgnd(HDC) {

@@ -73,6 +73,9 @@ class CWnd {
     virtual void OnMove(int x, int y);
     virtual void OnTimer(UINT_PTR id);
     virtual void OnPaint();
+    // WM_PRINTCLIENT: paint the client area into `hdc` (a window that paints itself draws through
+    // one function from both).
+    virtual void OnPrintClient(HDC hdc, UINT flags);
     virtual BOOL OnEraseBkgnd(HDC hdc);
     virtual void OnLButtonDown(UINT flags, POINT point);
     virtual void OnLButtonUp(UINT flags, POINT point);

@@ -25,6 +25,7 @@ kwrt_choose_wine() {
     export WINELOADER=$KWRT_WINE
   fi
   export WINEARCH=$KWRT_WINE_ARCH
+  KWRT_WINEPREFIX_120DPI=$WINEPREFIX-120dpi
 }
 KWRT_WINE_ARCH_FORCED=${KWRT_WINE_ARCH_FORCED:-}
 kwrt_choose_wine
@@ -56,7 +57,9 @@ kwrt_needs_setup() {
   if [ "$KWRT_WINE_ARCH" = win64 ]; then
     command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || return 0
   fi
-  [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
+  [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$WINEPREFIX/.kwrt-windows-ready" ] &&
+    [ -f "$KWRT_WINEPREFIX_120DPI/.kwrt-ready" ] &&
+    [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
     [ -d "$KWRT_LOCPATH/zh_CN.UTF-8" ] && [ -f /usr/src/googletest/CMakeLists.txt ] && return 1
   return 0
 }

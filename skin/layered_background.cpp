@@ -1,5 +1,7 @@
 #include "skin/layered_background.h"
 
+#include <vector>
+
 #include "framework/gdi_handles.h"
 #include "skin/skin_resources.h"
 
@@ -71,6 +73,38 @@ ForegroundPlacement CLayeredBackgroundDialog::PlaceForeground(CDialogBase& foreg
     MoveAndResize(foreground.m_hWnd, r.left, r.top, p.width, p.height);
     MoveTo(foreground.m_hWnd, p.position.x, p.position.y);
     return p;
+}
+
+void CLayeredBackgroundDialog::MoveWithCompanions(int dx, int dy,
+                                                  std::initializer_list<CDialogBase*> companions) {
+    if (!m_hWnd) {
+        return;
+    }
+    std::vector<CDialogBase*> placed;
+    for (CDialogBase* companion : companions) {
+        if (companion && companion->HasWindow()) {
+            placed.push_back(companion);
+        }
+    }
+    const RECT own = GetWindowRect();
+    const SkinPoint to{own.left + dx, own.top + dy};
+    HDWP batch = ::BeginDeferWindowPos(static_cast<int>(placed.size()) + 1);
+    if (!batch) {
+        return;
+    }
+    const UINT flags = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
+    batch = ::DeferWindowPos(batch, m_hWnd, nullptr, to.x, to.y, 0, 0, flags);
+    const float scale = GetUIScale();
+    for (CDialogBase* companion : placed) {
+        if (!batch) {
+            break;
+        }
+        const SkinPoint at = ForegroundOrigin(to, scale, companion->Insets());
+        batch = ::DeferWindowPos(batch, companion->m_hWnd, nullptr, at.x, at.y, 0, 0, flags);
+    }
+    if (batch) {
+        ::EndDeferWindowPos(batch);
+    }
 }
 
 void CLayeredBackgroundDialog::OnMove(int, int) {}

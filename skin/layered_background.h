@@ -3,6 +3,8 @@
 // its group. Its foreground companion, an ordinary dialog, carries the controls.
 #pragma once
 
+#include <initializer_list>
+
 #include "framework/gdiplus_handles.h"
 #include "skin/dialog_base.h"
 
@@ -21,6 +23,9 @@ class CLayeredBackgroundDialog : public CDialogBase {
     // names the part of this background's image that lies under it, which the caller gives the
     // foreground as its picture.
     ForegroundPlacement PlaceForeground(CDialogBase& foreground);
+    // Moves this window by (dx, dy) and each companion that has a window to its place on it
+    // (its offsets and margins from this window's top-left corner), all in one step.
+    void MoveWithCompanions(int dx, int dy, std::initializer_list<CDialogBase*> companions);
 
     GdiplusPtr<Gdiplus::Image> m_pImage;
     UINT m_nImageId;

@@ -246,24 +246,8 @@ BOOL CSkinDialog::OnInitDialog() {
 }
 
 void CSkinDialog::MoveBy(int dx, int dy) {
-    if (!m_bMovable || !m_hWnd) {
-        return;
-    }
-    const RECT own = GetWindowRect();
-    const SkinPoint to{own.left + dx, own.top + dy};
-    const bool withForeground = m_pForeground && m_pForeground->HasWindow();
-    HDWP batch = ::BeginDeferWindowPos(withForeground ? 2 : 1);
-    if (!batch) {
-        return;
-    }
-    const UINT flags = SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE;
-    batch = ::DeferWindowPos(batch, m_hWnd, nullptr, to.x, to.y, 0, 0, flags);
-    if (batch && withForeground) {
-        const SkinPoint fg = ForegroundOrigin(to, GetUIScale(), m_pForeground->Insets());
-        batch = ::DeferWindowPos(batch, m_pForeground->m_hWnd, nullptr, fg.x, fg.y, 0, 0, flags);
-    }
-    if (batch) {
-        ::EndDeferWindowPos(batch);
+    if (m_bMovable) {
+        MoveWithCompanions(dx, dy, {m_pForeground.get()});
     }
 }
 

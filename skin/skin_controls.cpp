@@ -24,6 +24,20 @@ Gdiplus::StringAlignment Alignment(int value) {
     }
 }
 
+// Repaints the part of the parent under a control that does not erase its background, so the
+// parent's picture is drawn again before the control draws its new look over it (a shorter text
+// would otherwise leave the old one showing through).
+void InvalidateWithParent(CWnd& control) {
+    control.Invalidate(TRUE);
+    HWND parent = control.m_hWnd ? ::GetParent(control.m_hWnd) : nullptr;
+    if (!parent) {
+        return;
+    }
+    RECT area = control.GetWindowRect();
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+    ::InvalidateRect(parent, &area, TRUE);
+}
+
 }  // namespace
 
 // ---- CSkinButton ----
@@ -82,40 +96,51 @@ void CSkinButton::DrawItem(DRAWITEMSTRUCT* item) {
     if (!m_pNormalImage || !item) {
         return;
     }
-    Gdiplus::Graphics graphics(item->hDC);
-    graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
     const RECT client = GetClientRect();
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    Gdiplus::Image* image = m_states.State() == ButtonStateMachine::kNormal ? m_pNormalImage.Get()
-                                                                            : m_pActiveImage.Get();
-    if (image) {
-        graphics.DrawImage(image, 0, 0, width, height);
-    }
-    const std::wstring caption = GetWindowText();
-    Gdiplus::FontFamily family(m_strFontName.c_str());
-    Gdiplus::Font font(&family, static_cast<float>(m_nFontSize) * GetUIScale(), m_nFontStyle,
-                       static_cast<Gdiplus::Unit>(m_nFontUnit));
-    Gdiplus::StringFormat format(0, LANG_NEUTRAL);
-    format.SetAlignment(Gdiplus::StringAlignmentNear);
-    Gdiplus::RectF measured;
-    if (graphics.MeasureString(caption.c_str(), static_cast<INT>(caption.size()), &font,
-                               Gdiplus::RectF(0, 0, 0, 0), &format, &measured) != Gdiplus::Ok) {
+    if (width <= 0 || height <= 0) {
         return;
     }
-    const CaptionOrigin origin = CentreCaption(width, height, measured.Width, measured.Height);
-    Gdiplus::SolidBrush brush(Argb(m_crText));
-    graphics.DrawString(
-        caption.c_str(), static_cast<INT>(caption.size()), &font,
-        Gdiplus::RectF(origin.x, origin.y, static_cast<float>(width), static_cast<float>(height)),
-        &format, &brush);
+    // The whole look is composed off screen and put on the button in one step: no flicker
+    // between the image and the caption.
+    Gdiplus::Bitmap frame(width, height, PixelFormat32bppPARGB);
+    {
+        Gdiplus::Graphics graphics(&frame);
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
+        Gdiplus::Image* image = m_states.State() == ButtonStateMachine::kNormal
+                                    ? m_pNormalImage.Get()
+                                    : m_pActiveImage.Get();
+        if (image) {
+            graphics.DrawImage(image, 0, 0, width, height);
+        }
+        const std::wstring caption = GetWindowText();
+        Gdiplus::FontFamily family(m_strFontName.c_str());
+        Gdiplus::Font font(&family, static_cast<float>(m_nFontSize) * GetUIScale(), m_nFontStyle,
+                           static_cast<Gdiplus::Unit>(m_nFontUnit));
+        Gdiplus::StringFormat format(0, LANG_NEUTRAL);
+        format.SetAlignment(Gdiplus::StringAlignmentNear);
+        Gdiplus::RectF measured;
+        if (graphics.MeasureString(caption.c_str(), static_cast<INT>(caption.size()), &font,
+                                   Gdiplus::RectF(0, 0, 0, 0), &format, &measured) == Gdiplus::Ok) {
+            const CaptionOrigin origin =
+                CentreCaption(width, height, measured.Width, measured.Height);
+            Gdiplus::SolidBrush brush(Argb(m_crText));
+            graphics.DrawString(caption.c_str(), static_cast<INT>(caption.size()), &font,
+                                Gdiplus::RectF(origin.x, origin.y, static_cast<float>(width),
+                                               static_cast<float>(height)),
+                                &format, &brush);
+        }
+    }
+    Gdiplus::Graphics target(item->hDC);
+    target.DrawImage(&frame, 0, 0, width, height);
 }
 
 // ---- CCustomLabel ----
 
 void CCustomLabel::SetText(const std::wstring& text) {
     SetWindowText(text);
-    Invalidate(TRUE);
+    InvalidateWithParent(*this);
 }
 
 void CCustomLabel::PreSubclassWindow() {
@@ -124,7 +149,11 @@ void CCustomLabel::PreSubclassWindow() {
 
 void CCustomLabel::OnPaint() {
     PaintDC dc(m_hWnd);
-    Gdiplus::Graphics graphics(dc.Get());
+    Paint(dc.Get());
+}
+
+void CCustomLabel::Paint(HDC hdc) {
+    Gdiplus::Graphics graphics(hdc);
     Gdiplus::FontFamily family(m_strFontName.c_str());
     Gdiplus::Font font(&family, static_cast<float>(m_nFontSize) * GetUIScale(), m_nFontStyle,
                        static_cast<Gdiplus::Unit>(m_nFontUnit));
@@ -150,13 +179,22 @@ void CCustomProgress::LoadFillImage() {
     m_nFillImageHeight = ImageHeight(m_pFillImage.Get());
 }
 
+void CCustomProgress::SetValue(float value) {
+    m_fValue = value;
+    InvalidateWithParent(*this);
+}
+
 void CCustomProgress::PreSubclassWindow() {
     ModifyStyle(0, SS_OWNERDRAW);
 }
 
 void CCustomProgress::OnPaint() {
     PaintDC dc(m_hWnd);
-    Gdiplus::Graphics graphics(dc.Get());
+    Paint(dc.Get());
+}
+
+void CCustomProgress::Paint(HDC hdc) {
+    Gdiplus::Graphics graphics(hdc);
     graphics.SetSmoothingMode(Gdiplus::SmoothingModeHighQuality);
     const RECT client = GetClientRect();
     const ProgressPaint p =

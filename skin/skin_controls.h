@@ -48,7 +48,7 @@ class CSkinButton : public CButton {
 
 class CCustomLabel : public CStatic {
   public:
-    // Sets the text and repaints the whole label.
+    // Sets the text and repaints the whole label, with the picture beneath it.
     void SetText(const std::wstring& text);
     void PreSubclassWindow() override;
 
@@ -60,15 +60,21 @@ class CCustomLabel : public CStatic {
     int m_nAlign = 0;      // 0 near, 1 centre, 2 far
     int m_nLineAlign = 0;  // 0 top, 1 centre, 2 bottom
 
+    // Draws the label into `hdc`.
+    void Paint(HDC hdc);
+
   protected:
     BOOL OnEraseBkgnd(HDC) override { return FALSE; }
     void OnPaint() override;
+    void OnPrintClient(HDC hdc, UINT) override { Paint(hdc); }
 };
 
 class CCustomProgress : public CStatic {
   public:
     // The fill: PNG 141, with its unscaled size.
     void LoadFillImage();
+    // Sets m_fValue and repaints the bar with the picture beneath it.
+    void SetValue(float value);
     void PreSubclassWindow() override;
 
     float m_fValue = 0.f;  // 0 to 1; not clamped
@@ -77,9 +83,13 @@ class CCustomProgress : public CStatic {
     int m_nFillImageWidth = 0;
     int m_nFillImageHeight = 0;
 
+    // Draws the bar into `hdc`.
+    void Paint(HDC hdc);
+
   protected:
     BOOL OnEraseBkgnd(HDC) override { return FALSE; }
     void OnPaint() override;
+    void OnPrintClient(HDC hdc, UINT) override { Paint(hdc); }
 };
 
 }  // namespace kwrt

@@ -1,9 +1,9 @@
-// Drives real windows from a test on their own thread: a script of steps run one after another by
-// a thread timer, so they run inside whatever modal loop is open (a box opened from a box too).
-// A step returns true when it is done and false to be tried again at the next tick; a step that
-// is not done within its time fails the test and the script aborts. Also: the real pointer through
-// xdotool and screenshots of the composited screen through ImageMagick, both run by Wine as Unix
-// programs. Windows only.
+// Drives real windows on their own thread: a script of steps run one after another by a thread
+// timer, so they run inside whatever modal loop is open (a box opened from a box too). A step
+// returns true when it is done and false to be tried again at the next tick; a step that is not
+// done within its time fails the script, which then aborts. Also: the real pointer through xdotool
+// and screenshots of the composited screen through ImageMagick, both run by Wine as Unix
+// programs. For the window tests and the gallery; Windows under Wine only.
 #pragma once
 
 #include <windows.h>
@@ -32,7 +32,9 @@ class UiScript {
     void Start();
     bool Finished() const { return m_steps.empty(); }
     bool Failed() const { return m_bFailed; }
-    // Called once when a step times out: it must end the modal loops the test opened.
+    const std::string& Failure() const { return m_strFailure; }
+    // Called once when a step times out, to end the modal loops that were opened; without it the
+    // script posts WM_QUIT, which ends them all.
     void SetAbort(std::function<void()> abort) { m_fnAbort = std::move(abort); }
 
   private:
@@ -42,20 +44,25 @@ class UiScript {
     std::deque<std::function<bool()>> m_steps;
     std::function<void()> m_fnAbort;
     int m_nStepTimeoutMs;
+    int m_nDone = 0;
     DWORD m_dwStepStart = 0;
     UINT_PTR m_nTimer = 0;
     bool m_bFailed = false;
+    std::string m_strFailure;
 };
 
-// Runs a Unix program of this machine (a path like "/usr/bin/xdotool") and waits for its end.
+// Runs a Unix program of this machine (a path like "/usr/bin/xdotool"). Wine reports its end
+// as soon as it has started it, so the caller waits for its effect.
 bool RunUnixProgram(const std::wstring& path, const std::vector<std::wstring>& arguments);
 // The real pointer, in screen coordinates.
 void PointerMoveTo(int x, int y);
 void PointerPress();
 void PointerRelease();
-// Saves the composited screen as screenshots/NAME.png below the test's working directory; the
-// file's path, empty when it could not be made.
-std::wstring SaveScreenshot(const std::wstring& name);
+// Saves the composited screen as FOLDER\NAME.png (the folder is made when missing); the file's
+// path, empty when it could not be made.
+std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name);
+// The same, of one screen rectangle.
+std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name, const RECT& area);
 
 // Top-level windows of this process, visible or not, in z-order.
 std::vector<HWND> ProcessWindows();

@@ -1,29 +1,11 @@
 #include "testing/ui_script.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <vector>
 
-#include "framework/application.h"
-
 namespace kwrt::testing {
 namespace {
-
 UiScript* g_running = nullptr;  // the script of this thread's timer; GUI thread only
-
-// The application object of the window tests: GDI+ for the whole run.
-class UiEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override { m_pApp.reset(new CApplication); }
-    void TearDown() override { m_pApp.reset(); }
-
-  private:
-    std::unique_ptr<CApplication> m_pApp;
-};
-::testing::Environment* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new UiEnvironment);
-
 }  // namespace
 
 UiScript::UiScript(int stepTimeoutMs) : m_nStepTimeoutMs(stepTimeoutMs) {}
@@ -80,6 +62,7 @@ void UiScript::RunFront() {
     std::function<bool()> step = std::move(m_steps.front());
     m_steps.pop_front();
     if (step()) {
+        ++m_nDone;
         m_dwStepStart = ::GetTickCount();
         return;
     }
@@ -87,12 +70,15 @@ void UiScript::RunFront() {
         m_steps.push_front(std::move(step));
         return;
     }
-    ADD_FAILURE() << "a step of the window script did not finish in " << m_nStepTimeoutMs << " ms; "
-                  << m_steps.size() << " steps were left";
+    m_strFailure = "step " + std::to_string(m_nDone + 1) +
+                   " of the window script did not finish in " + std::to_string(m_nStepTimeoutMs) +
+                   " ms; " + std::to_string(m_steps.size()) + " more were left";
     m_bFailed = true;
     m_steps.clear();
     if (m_fnAbort) {
         m_fnAbort();
+    } else {
+        ::PostQuitMessage(1);  // unwinds every modal loop; each posts it again for the next
     }
 }
 
@@ -132,10 +118,9 @@ void PointerRelease() {
     RunUnixProgram(L"/usr/bin/xdotool", {L"mouseup", L"1"});
 }
 
-std::wstring SaveScreenshot(const std::wstring& name) {
-    wchar_t here[MAX_PATH] = {};
-    ::GetCurrentDirectoryW(MAX_PATH, here);
-    const std::wstring folder = std::wstring(here) + L"\\screenshots";
+namespace {
+
+std::wstring Screenshot(const std::wstring& folder, const std::wstring& name, const RECT* area) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const std::wstring file = folder + L"\\" + name + L".png";
     ::DeleteFileW(file.c_str());
@@ -157,8 +142,45 @@ std::wstring SaveScreenshot(const std::wstring& name) {
     for (const char* p = unixPath; *p; ++p) {
         target += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     }
-    RunUnixProgram(L"/usr/bin/import", {L"-window", L"root", target});
-    return ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES ? file : std::wstring();
+    std::vector<std::wstring> arguments{L"-window", L"root"};
+    if (area) {
+        const RECT screen{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        RECT clipped{};
+        ::IntersectRect(&clipped, area, &screen);
+        arguments.push_back(L"-crop");
+        arguments.push_back(std::to_wstring(clipped.right - clipped.left) + L"x" +
+                            std::to_wstring(clipped.bottom - clipped.top) + L"+" +
+                            std::to_wstring(clipped.left) + L"+" + std::to_wstring(clipped.top));
+        arguments.push_back(L"+repage");
+    }
+    arguments.push_back(target);
+    RunUnixProgram(L"/usr/bin/import", arguments);
+    // Wine signals a Unix program's end when it starts it: wait for the file to stop growing.
+    LONGLONG last = -1;
+    for (int i = 0; i < 200; ++i) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+            const LONGLONG size =
+                (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            if (size > 0 && size == last) {
+                return file;
+            }
+            last = size;
+        }
+        ::Sleep(50);
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
+std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name) {
+    return Screenshot(folder, name, nullptr);
+}
+
+std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name,
+                            const RECT& area) {
+    return Screenshot(folder, name, &area);
 }
 
 std::vector<HWND> ProcessWindows() {
