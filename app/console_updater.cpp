@@ -225,6 +225,29 @@ void ConsoleUpdater::RestartLauncher() {
     EndProcess(kEndDone);
 }
 
+bool ConsoleUpdater::Repair() {
+    int damaged = 0;
+    const int checked = CResourceManager::RepairLocalRecords(GetGameRootDir(), &damaged);
+    if (m_options.json) {
+        Json::Value event(Json::objectValue);
+        event["event"] = "repair";
+        event["checked"] = checked < 0 ? 0 : checked;
+        event["damaged"] = damaged;
+        Json::StreamWriterBuilder writer;
+        writer["indentation"] = "";
+        Print(Json::writeString(writer, event));
+    } else if (checked >= 0) {
+        Print("repair: checked " + std::to_string(checked) + " files, " + std::to_string(damaged) +
+              " damaged");
+    }
+    if (checked < 0) {
+        fprintf(stderr, "kwrt-update: the records in %s could not be rewritten\n",
+                WideToUtf8(GetGameRootDir() + L"version.txt").c_str());
+        return false;
+    }
+    return true;
+}
+
 int ConsoleUpdater::Run() {
     OnInitDialog();
     while (!m_bEnded) {

@@ -21,6 +21,7 @@ struct ConsoleOptions {
     int retries = 0;         // how often a retry box is answered with its first button
     bool json = false;       // one JSON object per event
     bool live = false;       // a live progress line (a terminal)
+    bool repair = false;     // check the installed files against their records first
 };
 
 // Exit codes of kwrt-update.
@@ -41,6 +42,10 @@ class ConsoleUpdater : public MainView, public MainController {
 
     // Runs the update to its end; the exit code.
     int Run();
+    // Checks the installed files against the MD5 hashes "version.txt" records and marks damaged
+    // or missing ones for the update to fetch again; prints the counts. False when the records
+    // could not be rewritten.
+    bool Repair();
 
     // MainView
     void SetStatusText(const std::wstring& text) override;

@@ -24,6 +24,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kwrt-update [--notice URL] [--game-root DIR] [--no-launch] [--retries N] [--json]\n"
+    "                   [--repair]\n"
     "                   PARAMETERS...\n"
     "\n"
     "Runs the launcher's update: waits while the game runs, asks the notice server for the\n"
@@ -37,8 +38,14 @@ const char kUsage[] =
     "  --no-launch      stop before starting the game or the restart\n"
     "  --retries N      answer a failure's retry question N times with retry, then give up\n"
     "  --json           one JSON object per event\n"
+    "  --repair         first check every installed file against the MD5 its record names; a\n"
+    "                   damaged or missing one is fetched again by the update\n"
     "  --test-delay-ms MS  for tests: every pause of the road (the retry pause, the download\n"
     "                      tasks' poll, the game watch, the restart delay) lasts MS\n"
+    "  --test-save-interval-ms MS  for tests: the shortest time between two saves of\n"
+    "                      version.txt while files arrive (1000)\n"
+    "  --test-exit-after-files N  for tests: the process dies at once after the Nth finished\n"
+    "                      file is recorded\n"
     "\n"
     "Exit codes: 0 done, 2 usage, 3 notice failed, 4 config failed, 5 download failed,\n"
     "6 not enough disk space, 7 restart failed, 8 the game could not start.\n";
@@ -106,6 +113,25 @@ int main(int argc, char** argv) {
             HttpTransfer::SetRetryPauseForTesting(delay);
             DownloaderTask::SetPollIntervalForTesting(delay);
             MainController::SetDelaysForTesting(delay);
+        } else if (arg == L"--repair") {
+            options.repair = true;
+        } else if (arg == L"--test-save-interval-ms") {
+            int interval = 0;
+            if (!value(&text) || !ParseCount(text, &interval)) {
+                return Usage("--test-save-interval-ms needs milliseconds");
+            }
+            CResourceManager::SetSaveIntervalForTesting(interval);
+        } else if (arg == L"--test-exit-after-files") {
+            int files = 0;
+            if (!value(&text) || !ParseCount(text, &files) || files == 0) {
+                return Usage("--test-exit-after-files needs a count");
+            }
+            // Dies as a killed process would: no saves, no cleanup, no word.
+            CResourceManager::SetFileRecordedHookForTesting([files](int recorded) {
+                if (recorded == files) {
+                    std::_Exit(137);
+                }
+            });
         } else if (arg.compare(0, 2, L"--") == 0) {
             return Usage("unknown option " + WideToUtf8(arg));
         }
@@ -113,7 +139,8 @@ int main(int argc, char** argv) {
     }
     SetTraceStream(stderr);  // the standard output carries the updater's own lines
     ConsoleUpdater updater(options);
-    const int code = updater.Run();
+    const int code =
+        options.repair && !updater.Repair() ? static_cast<int>(kExitDownloadFailed) : updater.Run();
     fflush(stdout);
     fflush(stderr);
     // Worker threads may still be ending: the process ends at once, as the launcher does.

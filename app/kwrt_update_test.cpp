@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -170,10 +171,17 @@ class KwrtUpdateTest : public ::testing::Test {
         EXPECT_TRUE(StartUpdate(&child, extra));
         const int code = child.Wait(120000);
         m_states.clear();
+        m_nRepairChecked = m_nRepairDamaged = -1;
         for (const std::string& line : ReadLines(m_strEvents)) {
             Json::Value event;
-            if (Json::Reader().parse(line, event) && event["event"].asString() == "state") {
+            if (!Json::Reader().parse(line, event)) {
+                continue;
+            }
+            if (event["event"].asString() == "state") {
                 m_states.push_back(event["state"].asInt());
+            } else if (event["event"].asString() == "repair") {
+                m_nRepairChecked = event["checked"].asInt();
+                m_nRepairDamaged = event["damaged"].asInt();
             }
         }
         return code;
@@ -257,8 +265,69 @@ class KwrtUpdateTest : public ::testing::Test {
     testing::TempDir m_temp;
     std::wstring m_strRoot = m_temp.Join(L"install") + kPathSeparator;
     std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
+    // Every record of "version.txt" that names content (not the pending token) whose file does
+    // not hold exactly that content.
+    std::vector<std::string> RecordsClaimingOtherContent() {
+        std::vector<std::string> wrong;
+        for (const ResoureConfigInfo& record : Installed()) {
+            if (record.hash != L"~pending~" &&
+                InstalledDigest(record.name) != WideToUtf8(record.hash)) {
+                wrong.push_back(WideToUtf8(record.name));
+            }
+        }
+        return wrong;
+    }
+    // The files below the installation's game folder, as manifest names.
+    std::set<std::wstring> InstalledFiles() {
+        std::set<std::wstring> names;
+        const std::filesystem::path game = std::filesystem::path(m_strRoot) / "game";
+        std::error_code error;
+        for (auto it = std::filesystem::recursive_directory_iterator(game, error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_regular_file()) {
+                std::wstring name =
+                    Utf8ToWide(std::filesystem::relative(it->path(), game).string());
+                std::replace(name.begin(), name.end(), L'/', L'\\');
+                names.insert(name);
+            }
+        }
+        return names;
+    }
+    // The installation holds exactly the offered game files, each with the offered content, and
+    // records exactly them.
+    void ExpectInstallationIsTheOfferedVersion() {
+        std::set<std::wstring> offered;
+        for (const ResoureConfigInfo& entry : Offered()) {
+            if (!entry.IsLauncherFile()) {
+                offered.insert(entry.name);
+                EXPECT_EQ(InstalledDigest(entry.name), WideToUtf8(entry.hash))
+                    << WideToUtf8(entry.name);
+            }
+        }
+        EXPECT_EQ(InstalledFiles(), offered) << "stray or missing files";
+        std::set<std::wstring> recorded;
+        for (const ResoureConfigInfo& record : Installed()) {
+            recorded.insert(record.name);
+        }
+        EXPECT_EQ(recorded, offered);
+    }
+    // Version 2 of the studio's game: every .pak changed, one removed, one added.
+    void PublishVersionTwo() {
+        for (int i = 0; i < 20; ++i) {
+            WriteBinaryFile(m_temp.Join(L"studio/game/data/d" + std::to_wstring(i % 3) + L"/f" +
+                                        std::to_wstring(i) + L".pak"),
+                            testing::RandomBytes(21000 + static_cast<size_t>(i) * 100,
+                                                 static_cast<unsigned>(i + 1000)));
+        }
+        RemoveFile(m_temp.Join(L"studio/game/data/d0/f0.pak"));
+        WriteBinaryFile(m_temp.Join(L"studio/game/data/only_in_v2.pak"),
+                        testing::RandomBytes(25000, 4242));
+        Pack(ConfigPath());
+    }
+
     std::unique_ptr<devserver::DevServer> m_server;
     std::vector<int> m_states;
+    int m_nRepairChecked = -1, m_nRepairDamaged = -1;
 };
 
 TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
@@ -447,7 +516,12 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_EQ(updater.Wait(0), -1);  // still at work
     updater.Kill();
-    EXPECT_LT(Installed().size() + 1, Offered().size());  // the launcher's record is not in it
+    // The files still to come are recorded as pending, not as installed.
+    size_t current = 0;
+    for (const ResoureConfigInfo& record : Installed()) {
+        current += record.hash != L"~pending~";
+    }
+    EXPECT_LT(current + 1, Offered().size());  // the launcher's record is not in it
     StartServer({});
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     ExpectInstalledEqualsStudio();
@@ -474,6 +548,103 @@ TEST_F(KwrtUpdateTest, AFullInstallFromNginx) {
     EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
     ExpectInstalledEqualsStudio();
     EXPECT_FALSE(ReadFileOrEmpty(m_temp.Join(L"nginx.log")).empty());
+}
+
+TEST_F(KwrtUpdateTest, AKilledUpdateNeverLeavesARecordOfOtherContent) {
+    InstallLauncher();
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    const std::string v1 = ReadFileOrEmpty(ConfigPath());
+    PublishVersionTwo();
+    const std::string v2 = ReadFileOrEmpty(ConfigPath());
+    // Killed after the Nth finished file, saving each finished file at once: then with the
+    // product's interval, where most finished files are still pending when the process dies.
+    const std::vector<std::pair<int, const wchar_t*>> kills = {
+        {1, L"0"}, {5, L"0"}, {12, L"0"}, {3, L"1000"}, {17, L"1000"}};
+    for (const auto& kill : kills) {
+        SCOPED_TRACE("killed after file " + std::to_string(kill.first) + ", saving every " +
+                     WideToUtf8(kill.second) + " ms");
+        EXPECT_EQ(Update({L"--no-launch", L"--test-save-interval-ms", kill.second,
+                          L"--test-exit-after-files", std::to_wstring(kill.first)}),
+                  137);
+        EXPECT_EQ(RecordsClaimingOtherContent(), std::vector<std::string>());
+        if (std::wstring(kill.second) == L"0") {
+            // Each finished file was recorded at once: the resume will not fetch them again.
+            int current = 0;
+            for (const ResoureConfigInfo& record : Installed()) {
+                current +=
+                    record.hash != L"~pending~" && record.name.find(L".pak") != std::wstring::npos;
+            }
+            EXPECT_GE(current, kill.first);
+        }
+        // Resumed: version 2.
+        ASSERT_EQ(Update({L"--no-launch"}), 0);
+        ExpectInstallationIsTheOfferedVersion();
+        // The studio withdraws version 2: back to version 1, nothing of version 2 left.
+        WriteBinaryFile(ConfigPath(), v1);
+        ASSERT_EQ(Update({L"--no-launch"}), 0);
+        ExpectInstallationIsTheOfferedVersion();
+        EXPECT_FALSE(PathExists(m_strRoot + L"game/data/only_in_v2.pak"));
+        WriteBinaryFile(ConfigPath(), v2);
+    }
+}
+
+TEST_F(KwrtUpdateTest, AnUpdateKilledAtRandomMomentsStillKeepsItsRecordsTrue) {
+    InstallLauncher();
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    const std::string v1 = ReadFileOrEmpty(ConfigPath());
+    PublishVersionTwo();
+    devserver::Fault slow;
+    slow.path = "*";
+    slow.rate = 150000;  // bytes per second and connection: the batch takes a few seconds
+    StartServer({slow});
+    for (int delay : {150, 600, 1300}) {
+        SCOPED_TRACE("killed after " + std::to_string(delay) + " ms of files");
+        testing::ChildProcess updater;
+        ASSERT_TRUE(StartUpdate(&updater, {L"--no-launch"}));
+        for (int i = 0;
+             i < 30000 && RecordsClaimingOtherContent().empty() &&
+             ReadFileOrEmpty(m_strRoot + L"version.txt").find("~pending~") == std::string::npos;
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        updater.Kill();
+        updater.Wait(10000);
+        EXPECT_EQ(RecordsClaimingOtherContent(), std::vector<std::string>());
+    }
+    StartServer({});
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstallationIsTheOfferedVersion();
+    WriteBinaryFile(ConfigPath(), v1);
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstallationIsTheOfferedVersion();
+}
+
+TEST_F(KwrtUpdateTest, RepairFetchesExactlyTheDamagedFiles) {
+    InstallLauncher();
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    const size_t recorded = Installed().size();
+    // Damaged behind the updater's back: one file changed, one deleted.
+    WriteBinaryFile(m_strRoot + L"game/data/d1/f4.pak", "not the content");
+    RemoveFile(m_strRoot + L"game/data/d2/f5.pak");
+    size_t before = RequestCount();
+    ASSERT_EQ(Update({L"--no-launch", L"--repair"}), 0);
+    EXPECT_EQ(m_nRepairChecked, static_cast<int>(recorded));
+    EXPECT_EQ(m_nRepairDamaged, 2);
+    EXPECT_EQ(FetchedSince(before),
+              (std::set<std::wstring>{L"data\\d1\\f4.pak", L"data\\d2\\f5.pak"}));
+    ExpectInstallationIsTheOfferedVersion();
+    // An intact installation: everything checked, nothing fetched.
+    before = RequestCount();
+    ASSERT_EQ(Update({L"--no-launch", L"--repair"}), 0);
+    EXPECT_EQ(m_nRepairChecked, static_cast<int>(recorded));
+    EXPECT_EQ(m_nRepairDamaged, 0);
+    EXPECT_TRUE(FetchedSince(before).empty());
+    // Without --repair a damaged file goes unnoticed, as on the launcher's road.
+    WriteBinaryFile(m_strRoot + L"game/data/d1/f4.pak", "damaged again");
+    before = RequestCount();
+    ASSERT_EQ(Update({L"--no-launch"}), 0);
+    EXPECT_TRUE(FetchedSince(before).empty());
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {

@@ -184,6 +184,22 @@ TEST_F(SkinWindowTest, AltF4OnABoxEndsItWithTwoAfterTheNestedConfirmation) {
     EXPECT_EQ(result, IDCANCEL);
 }
 
+// A window of its own, without companion, keeping the base's message box (which answers 1).
+class LoneDialog : public CDialogBase {
+  public:
+    LoneDialog() : CDialogBase(IDD_HOST, nullptr) {}
+    int m_nCloses = 0;
+    void DialogOnClose() override { ++m_nCloses; }
+};
+
+TEST_F(SkinWindowTest, AWindowWithoutGroupClosesWithoutAsking) {
+    LoneDialog lone;
+    ASSERT_TRUE(lone.Create());
+    lone.SendMessage(WM_CLOSE);
+    EXPECT_EQ(lone.m_nCloses, 1);
+    EXPECT_TRUE(g_openMessageBoxes.empty());
+}
+
 class CountingBackground : public CPreviewBackground {
   public:
     int m_nCloses = 0;
@@ -199,6 +215,21 @@ TEST_F(SkinWindowTest, ClosingTheMainGroupAsksOnceThroughItsBackground) {
     const std::vector<std::wstring> tips = WaitingTipTexts();
     script.Settle()
         .Do([] { testing::SaveScreenshot(ScreenshotFolder(), L"main"); })
+        // No key closes the group or presses one of its buttons.
+        .Do([&] {
+            for (HWND target : {group.m_foreground.m_hWnd, group.m_foreground.m_closeButton.m_hWnd,
+                                group.m_hWnd}) {
+                for (WPARAM key : {VK_ESCAPE, VK_RETURN, VK_CANCEL}) {
+                    ::PostMessageW(target, WM_KEYDOWN, key, 0);
+                    ::PostMessageW(target, WM_KEYUP, key, 0);
+                }
+            }
+        })
+        .Settle(100)
+        .Do([&] {
+            EXPECT_TRUE(g_openMessageBoxes.empty()) << "a key asked to close";
+            EXPECT_EQ(group.m_nCloses, 0);
+        })
         .Do([&] { ::PostMessageW(group.m_foreground.m_hWnd, WM_CLOSE, 0, 0); })
         .Then([&] {
             if (!g_openMessageBoxes.empty()) {

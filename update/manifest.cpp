@@ -6,6 +6,7 @@
 
 #include "core/codepage.h"
 #include "core/md5.h"
+#include "core/os.h"
 #include "core/run_log.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
@@ -189,6 +190,37 @@ bool ReadManifestFile(const std::wstring& path, std::vector<ResoureConfigInfo>* 
     }
     TraceText(L"资源配置文件内容:\r\n" + text);
     return ParseManifestText(text, records);
+}
+
+bool WriteManifestFile(const std::wstring& path, const std::vector<ResoureConfigInfo>& records) {
+    std::wstring text;
+    FormatManifestText(records, &text);
+    const std::wstring temporary = path + L".new";
+    if (!WriteTextFile(temporary, text) || !RenameReplacing(temporary, path)) {
+        DeleteFileIfExists(temporary);
+        return false;
+    }
+    return true;
+}
+
+std::string FileMd5Hex(const std::wstring& path) {
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        return std::string();
+    }
+    Md5 md5;
+    std::vector<char> buffer(1 << 16);
+    size_t got;
+    while ((got = fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        md5.Update(buffer.data(), got);
+    }
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    return failed ? std::string() : md5.FinalHex();
+}
+
+bool IsMd5Hash(const std::wstring& hash) {
+    return hash.size() == 32 && hash.find_first_not_of(L"0123456789ABCDEF") == std::wstring::npos;
 }
 
 std::wstring GetManifestDigest(const std::wstring& path) {

@@ -40,6 +40,14 @@ struct ResourceDownloadItem {
 bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>* records);
 // Appends "name=hash\r\n" per record, in the given order. False for no records.
 bool FormatManifestText(const std::vector<ResoureConfigInfo>& records, std::wstring* text);
+// Writes a manifest file in one step: aside first, then renamed over the old one, so a crash or a
+// full disk never leaves it empty or cut. False when it could not be written.
+bool WriteManifestFile(const std::wstring& path, const std::vector<ResoureConfigInfo>& records);
+// The MD5 of a file's content as 32 uppercase hexadecimal digits, read in pieces; empty when it
+// cannot be read.
+std::string FileMd5Hex(const std::wstring& path);
+// Whether a hash is an MD5 as kwrt-pack writes it: 32 uppercase hexadecimal digits.
+bool IsMd5Hash(const std::wstring& hash);
 // Reads a UTF-8 manifest file and parses it. False when the file cannot be read.
 bool ReadManifestFile(const std::wstring& path, std::vector<ResoureConfigInfo>* records);
 // MD5 (32 uppercase hexadecimal digits) of the hashes of the file's records, sorted by name in

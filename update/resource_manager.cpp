@@ -1,5 +1,7 @@
 #include "update/resource_manager.h"
 
+#include <atomic>
+
 #include "core/codepage.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -31,6 +33,54 @@ CResourceManager& CResourceManager::GetInstance() {
 
 CResourceManager::CResourceManager(CCDNResourceDownloader* downloader)
     : m_pDownloader(downloader) {}
+
+const wchar_t CResourceManager::kPendingHash[] = L"~pending~";
+
+namespace {
+// Test seams; set before any batch runs.
+std::atomic<int> g_saveIntervalMs{1000};
+std::function<void(int)>& FileRecordedHook() {
+    static std::function<void(int)> hook;
+    return hook;
+}
+std::chrono::milliseconds SaveInterval() {
+    return std::chrono::milliseconds(g_saveIntervalMs.load());
+}
+}  // namespace
+
+void CResourceManager::SetSaveIntervalForTesting(int milliseconds) {
+    g_saveIntervalMs.store(milliseconds);
+}
+
+void CResourceManager::SetFileRecordedHookForTesting(std::function<void(int)> hook) {
+    FileRecordedHook() = std::move(hook);
+}
+
+int CResourceManager::RepairLocalRecords(const std::wstring& resourceRoot, int* damaged) {
+    *damaged = 0;
+    const std::wstring path = resourceRoot + kVersionFile;
+    std::vector<ResoureConfigInfo> records;
+    if (!ReadManifestFile(path, &records)) {
+        return 0;
+    }
+    const std::wstring gameDir = resourceRoot + L"game" + kPathSeparator;
+    int checked = 0;
+    for (ResoureConfigInfo& record : records) {
+        if (!IsMd5Hash(record.hash)) {
+            continue;  // a version token of another kind says nothing about the content
+        }
+        ++checked;
+        const std::string actual = FileMd5Hex(JoinRelativePath(gameDir, record.name));
+        if (actual.empty() || Utf8ToWide(actual) != record.hash) {
+            record.hash = kPendingHash;
+            ++*damaged;
+        }
+    }
+    if (*damaged > 0 && !WriteManifestFile(path, records)) {
+        return -1;
+    }
+    return checked;
+}
 
 void CResourceManager::SetProgressCallback(ProgressCallback callback) {
     std::lock_guard<std::mutex> lock(m_callbackMutex);
@@ -161,24 +211,24 @@ void CResourceManager::ConnectDownloader() {
     };
 }
 
-void CResourceManager::SaveLocalResourceInfo() {
+bool CResourceManager::SaveLocalResourceInfo() {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (m_localResources.empty() || m_strResourceRoot.empty()) {
-        return;
+    if (m_strResourceRoot.empty()) {
+        return false;
     }
+    if (m_localResources.empty()) {
+        return true;  // nothing to record
+    }
+    const std::wstring path = m_strResourceRoot + kVersionFile;
     std::vector<ResoureConfigInfo> records;
     for (const auto& entry : m_localResources) {
         records.push_back(entry.second);
     }
-    std::wstring text;
-    FormatManifestText(records, &text);
-    // Written aside, then put in place in one step: a crash or a full disk never leaves the
-    // file empty or cut.
-    const std::wstring path = m_strResourceRoot + kVersionFile;
-    const std::wstring temporary = path + L".new";
-    if (!WriteTextFile(temporary, text) || !RenameReplacing(temporary, path)) {
-        DeleteFileIfExists(temporary);
+    if (!WriteManifestFile(path, records)) {
+        return false;
     }
+    m_lastSave = std::chrono::steady_clock::now();
+    return true;
 }
 
 void CResourceManager::GetResourceHash(std::wstring* hash) {
@@ -308,6 +358,29 @@ bool CResourceManager::CompareLauncher(int* started) {
         TraceText(L"Launcher校验完毕,没有Launcher资源需要更新");
         return true;
     }
+    // The launcher's files the batch replaces lose their records first, as the game's do; the
+    // journal brings the new records with the new files.
+    bool recorded = m_strLauncherRoot.empty();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        for (const ResourceDownloadItem& item : batch) {
+            ResoureConfigInfo& record = m_localLauncher[item.relativePath];
+            record.name = item.relativePath;
+            record.hash = kPendingHash;
+        }
+        if (!recorded) {
+            std::vector<ResoureConfigInfo> records;
+            for (const auto& entry : m_localLauncher) {
+                records.push_back(entry.second);
+            }
+            recorded = WriteManifestFile(m_strLauncherRoot + kLauncherManifest, records);
+        }
+    }
+    if (!recorded) {
+        TraceText(L"保存Launcher信息失败\t" + m_strLauncherRoot + kLauncherManifest);
+        Post(kLauncherDownloadFailed);
+        return false;
+    }
     *started = 1;
     Post(kLauncherDownloadStarted);
     m_pDownloader->Download(batch, kCdnLauncherFile);
@@ -317,16 +390,43 @@ bool CResourceManager::CompareLauncher(int* started) {
 bool CResourceManager::CompareResources() {
     TraceText(L"开始比对CDN与本地资源");
     std::vector<ResourceDownloadItem> batch;
+    std::vector<std::wstring> withdrawn;
+    bool recorded = true;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
+        // The records go first and the disk follows, so that whenever the process dies the
+        // records claim no more than the disk holds: a withdrawn file loses its record before it
+        // is deleted, and a file the batch writes is recorded as pending before its first byte.
         for (const ResourceDownloadItem& item : m_resourceRemovals) {
             const std::wstring path = JoinRelativePath(m_strGameDir, item.relativePath);
             if (PathExists(path)) {
-                RemoveFile(path);
                 m_localResources.erase(item.relativePath);
+                withdrawn.push_back(path);
             }
         }
         batch = m_resourceDownloads;
+        for (const ResourceDownloadItem& item : batch) {
+            ResoureConfigInfo& record = m_localResources[item.relativePath];
+            record.name = item.relativePath;
+            record.hash = kPendingHash;
+        }
+        m_nRecordedFiles = 0;
+        if (m_localResources.empty()) {
+            // Every file was withdrawn: no record may remain either.
+            const std::wstring path = m_strResourceRoot + kVersionFile;
+            recorded = !PathExists(path) || RemoveFile(path);
+        } else if (!withdrawn.empty() || !batch.empty()) {
+            recorded = SaveLocalResourceInfo();
+        }
+    }
+    if (!recorded) {
+        // Without its records the installation cannot be changed safely.
+        TraceText(L"保存本地资源信息失败\t" + m_strResourceRoot + kVersionFile);
+        Post(kResourceDownloadFailed);
+        return false;
+    }
+    for (const std::wstring& path : withdrawn) {
+        RemoveFile(path);
     }
     if (batch.empty()) {
         TraceText(L"资源校验完毕,没有资源需要更新");
@@ -364,6 +464,17 @@ void CResourceManager::OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloa
     } else {
         present->second.hash = offered->second.hash;
     }
+    if (info.downloadType != kCdnGameResource) {
+        return;  // the launcher's records travel in the journal
+    }
+    // A finished file is recorded soon, but "version.txt" is rewritten at most once a second.
+    if (std::chrono::steady_clock::now() - m_lastSave >= SaveInterval()) {
+        SaveLocalResourceInfo();
+    }
+    ++m_nRecordedFiles;
+    if (FileRecordedHook()) {
+        FileRecordedHook()(m_nRecordedFiles);
+    }
 }
 
 void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) {
@@ -375,6 +486,22 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
             Post(kLauncherDownloadFailed);
         }
     } else if (type == kCdnGameResource) {
+        {
+            // A file the batch never wrote needs no record; one it may have replaced keeps its
+            // pending one, so the next comparison fetches it again.
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            for (auto it = m_localResources.begin(); it != m_localResources.end();) {
+                if (it->second.hash == kPendingHash && !IsLocalFileExist(it->first)) {
+                    it = m_localResources.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            const std::wstring path = m_strResourceRoot + kVersionFile;
+            if (m_localResources.empty() && !m_strResourceRoot.empty() && PathExists(path)) {
+                RemoveFile(path);
+            }
+        }
         SaveLocalResourceInfo();
         Post(state == kCdnSuccess ? kEverythingCurrent : kResourceDownloadFailed);
     }

@@ -2,6 +2,7 @@
 // removals, drives the CDN downloader and reports every step through one progress callback.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -90,8 +91,8 @@ class CResourceManager {
     void LoadLocalResources();
     void LoadLauncherManifest();
     void ConnectDownloader();
-    // Rewrites "version.txt" from the local resource map, in one step.
-    void SaveLocalResourceInfo();
+    // Rewrites "version.txt" from the local resource map, in one step. False when it could not.
+    bool SaveLocalResourceInfo();
     void GetResourceHash(std::wstring* hash);
     bool IsLocalFileExist(const std::wstring& name);
 
@@ -108,6 +109,21 @@ class CResourceManager {
 
     // The package base of a config address: without its last two path components, with "/".
     static std::wstring PackageBaseOf(const std::wstring& address);
+
+    // Checks every file "version.txt" below `resourceRoot` records with an MD5 hash against its
+    // content and records a damaged or missing one as pending, so the next comparison fetches it
+    // again. The count of files checked (-1 when the records could not be rewritten); the damaged
+    // ones in `damaged`. Only the terminal updater asks for it.
+    static int RepairLocalRecords(const std::wstring& resourceRoot, int* damaged);
+
+    // What "version.txt" records for a file that a batch is about to write: no content the CDN
+    // offers, so a later comparison plans the file again (or removes it when the CDN dropped it).
+    static const wchar_t kPendingHash[];
+    // The shortest time between two saves of "version.txt" while a batch runs (1 s).
+    static void SetSaveIntervalForTesting(int milliseconds);
+    // Called, under the lock, each time a finished file has been recorded, with the count of this
+    // process's recorded files; tests end the process there.
+    static void SetFileRecordedHookForTesting(std::function<void(int)> hook);
 
     // Read by tests and the controller after a batch; guarded by m_lock.
     std::wstring m_strGameDir;
@@ -128,6 +144,10 @@ class CResourceManager {
     CCDNResourceDownloader* m_pDownloader;
     std::mutex m_callbackMutex;  // guards m_fnProgress
     ProgressCallback m_fnProgress;
+    // When "version.txt" was last saved during a batch and how many files were recorded; guarded
+    // by m_lock.
+    std::chrono::steady_clock::time_point m_lastSave;
+    int m_nRecordedFiles = 0;
 };
 
 }  // namespace kwrt

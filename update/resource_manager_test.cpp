@@ -266,6 +266,85 @@ TEST_F(ResourceManagerTest, SavingWhileFilesArriveIsSafeAndNeverLeavesACutFile) 
     EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"version.txt")), before);
 }
 
+// What "version.txt" records, by name.
+std::map<std::wstring, std::wstring> RecordsIn(const std::wstring& path) {
+    std::vector<ResoureConfigInfo> records;
+    ReadManifestFile(path, &records);
+    std::map<std::wstring, std::wstring> byName;
+    for (const ResoureConfigInfo& record : records) {
+        byName[record.name] = record.hash;
+    }
+    return byName;
+}
+
+TEST_F(ResourceManagerTest, TheRecordsNeverClaimMoreThanTheDiskHolds) {
+    std::vector<FakeCdn::File> v1;
+    for (int i = 0; i < 12; ++i) {
+        v1.push_back({L"f" + std::to_wstring(i) + L".dat", "old " + std::to_string(i)});
+    }
+    m_cdn.Publish(v1);
+    m_cdn.Publish({{L"gone.dat", "withdrawn soon"}});
+    Run();
+    Take();
+    m_manager.CompareResources();
+    WaitForStop();
+    ASSERT_EQ(Take(), (std::vector<int>{9, 17}));
+    ASSERT_EQ(RecordsIn(m_temp.Join(L"version.txt")).size(), 13u);
+
+    // Version 2 changes every file, adds one and withdraws one. Every time a file is recorded,
+    // each record names either the content on disk or the pending token.
+    std::vector<FakeCdn::File> v2;
+    for (int i = 0; i < 12; ++i) {
+        v2.push_back({L"f" + std::to_wstring(i) + L".dat", "new " + std::to_string(i)});
+    }
+    v2.push_back({L"added.dat", "added"});
+    m_cdn.Withdraw(L"gone.dat");
+    m_cdn.Publish(v2);
+    CResourceManager::SetSaveIntervalForTesting(0);  // every finished file is saved at once
+    std::mutex checks;                               // guards the two below
+    int recorded = 0;
+    std::vector<std::string> wrong;
+    std::map<std::wstring, std::wstring> offered;
+    for (const FakeCdn::File& file : v2) {
+        offered[file.name] = Utf8ToWide(Hash(file.content));
+    }
+    CResourceManager::SetFileRecordedHookForTesting([&](int count) {
+        std::lock_guard<std::mutex> lock(checks);
+        recorded = count;
+        for (const auto& record : RecordsIn(m_temp.Join(L"version.txt"))) {
+            if (record.second == CResourceManager::kPendingHash) {
+                continue;
+            }
+            // Every file changes: an old hash would claim what the batch is replacing.
+            if (offered.count(record.first) == 0 || offered.at(record.first) != record.second) {
+                wrong.push_back(WideToUtf8(record.first) + " (old record)");
+                continue;
+            }
+            std::string content;
+            const bool present = ReadWholeFile(m_temp.Join(L"game/" + record.first), &content);
+            if (!present || Md5Hex(content) != WideToUtf8(record.second)) {
+                wrong.push_back(WideToUtf8(record.first));
+            }
+        }
+    });
+    WaitForIdleTasks();
+    Run();
+    Take();
+    m_manager.CompareResources();
+    WaitForStop();
+    CResourceManager::SetFileRecordedHookForTesting(nullptr);
+    CResourceManager::SetSaveIntervalForTesting(1000);
+    EXPECT_EQ(Take(), (std::vector<int>{9, 17}));
+    EXPECT_EQ(recorded, 13);
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " records named other content, first "
+                               << (wrong.empty() ? "" : wrong.front());
+    const auto records = RecordsIn(m_temp.Join(L"version.txt"));
+    EXPECT_EQ(records.size(), 13u);
+    EXPECT_EQ(records.count(L"gone.dat"), 0u);
+    EXPECT_FALSE(PathExists(m_temp.Join(L"game/gone.dat")));
+    EXPECT_EQ(records.at(L"added.dat"), Utf8ToWide(Hash("added")));
+}
+
 TEST_F(ResourceManagerTest, AFailedLauncherBatchLeavesNoJournal) {
     m_cdn.Publish({{L"kwrt_launcher.exe", "MZ", true}});
     m_cdn.Publish({{L"helper.dll", "dll", true}});

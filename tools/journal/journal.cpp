@@ -1,5 +1,7 @@
 #include "tools/journal/journal.h"
 
+#include <algorithm>
+
 #include "core/base64.h"
 #include "core/codepage.h"
 #include "core/command_line.h"
@@ -9,6 +11,7 @@
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "update/manifest.h"
+#include "update/resource_manager.h"
 
 namespace kwrt::journal {
 
@@ -16,6 +19,7 @@ namespace {
 
 const wchar_t kJournalFile[] = L"launcher.tmp";
 const wchar_t kStagingSuffix[] = L".kwrt-new";
+const wchar_t kLauncherManifestFile[] = L"launcher_manifest.txt";
 
 uint32_t ReadUint32(const std::string& bytes, size_t at) {
     return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
@@ -104,6 +108,13 @@ int ApplyJournal(const std::wstring& launcherDir, std::vector<std::wstring>* app
         }
     }
     journal.records.swap(unique);
+    // The launcher's manifest is replaced last. Until then it records the files being replaced
+    // as pending, so that wherever this program dies it claims no content the disk lacks; a
+    // journal stays until everything is in place, and applying it again finishes the work.
+    std::stable_partition(journal.records.begin(), journal.records.end(),
+                          [](const JournalRecord& record) {
+                              return !EqualsIgnoreCase(record.name, kLauncherManifestFile);
+                          });
     // Stage every file beside its target first; only then replace.
     std::vector<std::wstring> staged;
     for (const JournalRecord& record : journal.records) {
@@ -118,6 +129,37 @@ int ApplyJournal(const std::wstring& launcherDir, std::vector<std::wstring>* app
             return 1;
         }
         staged.push_back(staging);
+    }
+    if (!journal.records.empty() &&
+        EqualsIgnoreCase(journal.records.back().name, kLauncherManifestFile)) {
+        const std::wstring manifest = JoinRelativePath(folder, kLauncherManifestFile);
+        std::vector<ResoureConfigInfo> current;
+        ReadManifestFile(manifest, &current);
+        for (const JournalRecord& record : journal.records) {
+            if (&record == &journal.records.back()) {
+                break;
+            }
+            bool found = false;
+            for (ResoureConfigInfo& entry : current) {
+                if (EqualsIgnoreCase(entry.name, record.name)) {
+                    entry.hash = CResourceManager::kPendingHash;
+                    found = true;
+                }
+            }
+            if (!found) {
+                ResoureConfigInfo entry;
+                entry.name = record.name;
+                entry.hash = CResourceManager::kPendingHash;
+                current.push_back(entry);
+            }
+        }
+        if (!WriteManifestFile(manifest, current)) {
+            for (const std::wstring& path : staged) {
+                DeleteFileIfExists(path);
+            }
+            *error = "cannot write " + WideToUtf8(manifest) + ": nothing was changed";
+            return 1;
+        }
     }
     for (size_t i = 0; i < journal.records.size(); ++i) {
         const std::wstring target = JoinRelativePath(folder, journal.records[i].name);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "core/base64.h"
@@ -91,6 +92,29 @@ TEST_F(JournalTest, IncompleteCutAndEscapingJournalsChangeNothing) {
         EXPECT_FALSE(error.empty());
         ExpectUntouched(journal);
     }
+}
+
+TEST_F(JournalTest, AnApplyThatStopsHalfwayLeavesNoRecordOfOtherContent) {
+    // The manifest comes first in this journal; it is still replaced last.
+    WriteJournalBytes(
+        std::string(1, '\x01') +
+        Record("launcher_manifest.txt", "kwrt_launcher.exe=NEW\r\nskin\\bg.png=P\r\n") +
+        Record("kwrt_launcher.exe", "new launcher") + Record("skin\\bg.png", "png"));
+    // The second file cannot be put in place (a folder stands there): the apply stops after the
+    // first. The manifest then records both as pending, never the old content of a new file.
+    ASSERT_EQ(CreateDirectoryTree(m_temp.Join(L"skin/bg.png/taken")), 1);
+    std::string error;
+    EXPECT_EQ(ApplyJournal(m_temp.Path(), nullptr, &error), 1);
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"kwrt_launcher.exe")), "new launcher");
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"launcher_manifest.txt")),
+              "kwrt_launcher.exe=~pending~\r\nskin\\bg.png=~pending~\r\n");
+    EXPECT_TRUE(PathExists(JournalPath(m_temp.Path())));
+    // Once the way is free, applying again finishes the work.
+    std::filesystem::remove_all(std::filesystem::path(m_temp.Join(L"skin/bg.png")));
+    ASSERT_EQ(ApplyJournal(m_temp.Path(), nullptr, &error), 0) << error;
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"skin/bg.png")), "png");
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"launcher_manifest.txt")),
+              "kwrt_launcher.exe=NEW\r\nskin\\bg.png=P\r\n");
 }
 
 TEST_F(JournalTest, ALaterRecordOfTheSameNameWins) {
