@@ -94,6 +94,19 @@ void CDialogBase::OnShowWindow(BOOL show, UINT status) {
     }
 }
 
+void CDialogBase::BeginDrag(HWND window, POINT* last) {
+    ::GetCursorPos(last);
+    ::SetCapture(window);
+}
+
+SIZE CDialogBase::DragStep(POINT* last) {
+    POINT p{};
+    ::GetCursorPos(&p);
+    const SIZE delta{p.x - last->x, p.y - last->y};
+    *last = p;
+    return delta;
+}
+
 void CDialogBase::CenterOnScreen() {
     if (!m_hWnd) {
         return;

@@ -60,6 +60,11 @@ class CDialogBase : public CDialog {
 
   protected:
     void OnShowWindow(BOOL show, UINT status) override;
+
+    // A drag of the group: the cursor's screen position is kept in `last` and the mouse
+    // captured; each step gives the cursor's move since the previous one.
+    static void BeginDrag(HWND window, POINT* last);
+    static SIZE DragStep(POINT* last);
 };
 
 }  // namespace kwrt

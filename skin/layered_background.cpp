@@ -115,30 +115,23 @@ void CLayeredBackgroundDialog::OnSize(UINT type, int cx, int cy) {
 }
 
 void CLayeredBackgroundDialog::OnLButtonDown(UINT flags, POINT point) {
-    ::GetCursorPos(&m_ptLastCursor);
+    BeginDrag(m_hWnd, &m_ptLastCursor);
     m_bDragging = TRUE;
-    ::SetCapture(m_hWnd);
     ::SetForegroundWindow(m_hWnd);
     CDialogBase::OnLButtonDown(flags, point);
 }
 
-void CLayeredBackgroundDialog::OnLButtonUp(UINT flags, POINT point) {
+void CLayeredBackgroundDialog::OnLButtonUp(UINT, POINT) {
     m_bDragging = FALSE;
     ::ReleaseCapture();
-    (void)flags;
-    (void)point;
 }
 
 void CLayeredBackgroundDialog::OnMouseMove(UINT, POINT) {
     if (!m_bDragging) {
         return;
     }
-    POINT p{};
-    ::GetCursorPos(&p);
-    const int dx = p.x - m_ptLastCursor.x;
-    const int dy = p.y - m_ptLastCursor.y;
-    m_ptLastCursor = p;
-    MoveBy(dx, dy);
+    const SIZE delta = DragStep(&m_ptLastCursor);
+    MoveBy(delta.cx, delta.cy);
 }
 
 }  // namespace kwrt

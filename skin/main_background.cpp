@@ -62,25 +62,12 @@ void CMainBackgroundDialog::BringGroupToFront() {
 int CMainBackgroundDialog::ShowMessageBox(HWND, const std::wstring& text, UINT type,
                                           const std::wstring& firstButton,
                                           const std::wstring& secondButton, BOOL swapButtonSkins) {
-    EnableWindow(FALSE);
-    HWND owner = m_hWnd;
-    const bool withForeground = m_pForeground && m_pForeground->HasWindow();
-    if (withForeground) {
-        m_pForeground->EnableWindow(FALSE);
-        owner = m_pForeground->m_hWnd;
-    }
-    std::unique_ptr<RECT> area(new RECT(GetWindowRect()));
-    const SkinRect shifted =
-        MessageBoxCenterRect(SkinRect{area->left, area->top, area->right, area->bottom},
-                             m_nMessageBoxOffsetX, m_nMessageBoxOffsetY);
-    *area = RECT{shifted.left, shifted.top, shifted.right, shifted.bottom};
-    const int result = SkinMessageBox(owner, text, type, std::move(area), firstButton, secondButton,
-                                      swapButtonSkins);
-    EnableWindow(TRUE);
-    if (m_pForeground) {
-        m_pForeground->EnableWindow(TRUE);
-    }
-    return result;
+    const RECT own = GetWindowRect();
+    const SkinRect area = MessageBoxCenterRect(SkinRect{own.left, own.top, own.right, own.bottom},
+                                               m_nMessageBoxOffsetX, m_nMessageBoxOffsetY);
+    return SkinMessageBoxForGroup(*this, m_pForeground,
+                                  RECT{area.left, area.top, area.right, area.bottom}, text, type,
+                                  firstButton, secondButton, swapButtonSkins);
 }
 
 }  // namespace kwrt

@@ -80,9 +80,8 @@ void CSkinUIDialog::OnLButtonDown(UINT, POINT) {
     if (!m_bMovable) {
         return;
     }
-    ::GetCursorPos(&m_ptLastCursor);
+    BeginDrag(m_hWnd, &m_ptLastCursor);
     m_bDragging = TRUE;
-    ::SetCapture(m_hWnd);
 }
 
 void CSkinUIDialog::OnLButtonUp(UINT, POINT) {
@@ -97,13 +96,9 @@ void CSkinUIDialog::OnMouseMove(UINT, POINT) {
     if (!m_bDragging) {
         return;
     }
-    POINT p{};
-    ::GetCursorPos(&p);
-    const int dx = p.x - m_ptLastCursor.x;
-    const int dy = p.y - m_ptLastCursor.y;
-    m_ptLastCursor = p;
+    const SIZE delta = DragStep(&m_ptLastCursor);
     if (m_pCompanion) {
-        m_pCompanion->MoveBy(dx, dy);
+        m_pCompanion->MoveBy(delta.cx, delta.cy);
     }
 }
 
@@ -254,20 +249,8 @@ void CSkinDialog::MoveBy(int dx, int dy) {
 int CSkinDialog::ShowMessageBox(HWND, const std::wstring& text, UINT type,
                                 const std::wstring& firstButton, const std::wstring& secondButton,
                                 BOOL swapButtonSkins) {
-    const bool withForeground = m_pForeground && m_pForeground->HasWindow();
-    EnableWindow(FALSE);
-    if (withForeground) {
-        m_pForeground->EnableWindow(FALSE);
-    }
-    HWND owner = withForeground ? m_pForeground->m_hWnd : m_hWnd;
-    std::unique_ptr<RECT> area(new RECT(GetWindowRect()));
-    const int result = SkinMessageBox(owner, text, type, std::move(area), firstButton, secondButton,
-                                      swapButtonSkins);
-    EnableWindow(TRUE);
-    if (m_pForeground) {
-        m_pForeground->EnableWindow(TRUE);
-    }
-    return result;
+    return SkinMessageBoxForGroup(*this, m_pForeground.get(), GetWindowRect(), text, type,
+                                  firstButton, secondButton, swapButtonSkins);
 }
 
 void CSkinDialog::BringGroupToFront() {
@@ -280,6 +263,24 @@ void CSkinDialog::BringGroupToFront() {
 }
 
 // ---- SkinMessageBox ----
+
+int SkinMessageBoxForGroup(CWnd& background, CWnd* foreground, const RECT& centerOn,
+                           const std::wstring& text, UINT type, const std::wstring& firstButton,
+                           const std::wstring& secondButton, BOOL swapButtonSkins) {
+    const bool withForeground = foreground && foreground->HasWindow();
+    background.EnableWindow(FALSE);
+    if (withForeground) {
+        foreground->EnableWindow(FALSE);
+    }
+    HWND owner = withForeground ? foreground->m_hWnd : background.m_hWnd;
+    const int result = SkinMessageBox(owner, text, type, std::unique_ptr<RECT>(new RECT(centerOn)),
+                                      firstButton, secondButton, swapButtonSkins);
+    background.EnableWindow(TRUE);
+    if (foreground) {
+        foreground->EnableWindow(TRUE);
+    }
+    return result;
+}
 
 int SkinMessageBox(HWND owner, const std::wstring& text, UINT type,
                    std::unique_ptr<RECT> centerRect, const std::wstring& firstButton,

@@ -103,6 +103,13 @@ int SkinMessageBox(HWND owner, const std::wstring& text, UINT type,
                    std::unique_ptr<RECT> centerRect, const std::wstring& firstButton,
                    const std::wstring& secondButton, BOOL swapButtonSkins);
 
+// A box for a window group: the background and its foreground (if it has a window) are disabled
+// while the box is open, which is owned by the foreground (else the background) and centred on
+// `centerOn` (screen coordinates).
+int SkinMessageBoxForGroup(CWnd& background, CWnd* foreground, const RECT& centerOn,
+                           const std::wstring& text, UINT type, const std::wstring& firstButton,
+                           const std::wstring& secondButton, BOOL swapButtonSkins);
+
 // The boxes in their modal loops, newest last. GUI thread only.
 extern std::vector<CSkinDialog*> g_openMessageBoxes;
 
