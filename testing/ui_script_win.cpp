@@ -183,18 +183,22 @@ std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name
     return Screenshot(folder, name, &area);
 }
 
+namespace {
+
+BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM list) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    if (pid == ::GetCurrentProcessId()) {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> ProcessWindows() {
     std::vector<HWND> windows;
-    ::EnumWindows(
-        [](HWND window, LPARAM list) -> BOOL {
-            DWORD pid = 0;
-            ::GetWindowThreadProcessId(window, &pid);
-            if (pid == ::GetCurrentProcessId()) {
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    ::EnumWindows(&CollectProcessWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
