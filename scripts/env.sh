@@ -57,8 +57,8 @@ kwrt_needs_setup() {
   if [ "$KWRT_WINE_ARCH" = win64 ]; then
     command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ] || return 0
   fi
-  [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$WINEPREFIX/.kwrt-windows-ready" ] &&
-    [ -f "$KWRT_WINEPREFIX_120DPI/.kwrt-ready" ] &&
+  [ -f "$WINEPREFIX/.kwrt-ready" ] && [ -f "$WINEPREFIX/.kwrt-windows-2" ] &&
+    [ -f "$KWRT_WINEPREFIX_120DPI/.kwrt-ready" ] && [ -f "$KWRT_WINEPREFIX_120DPI/.kwrt-windows-2" ] &&
     [ -f "$KWRT_JSONCPP_DIR/src/lib_json/json_reader.cpp" ] &&
     [ -d "$KWRT_LOCPATH/zh_CN.UTF-8" ] && [ -f /usr/src/googletest/CMakeLists.txt ] && return 1
   return 0

@@ -74,14 +74,14 @@ TEST_F(SkinWindowTest, AnOkBoxShowsOneLightButtonCentred) {
             const RECT button = fg->m_firstButton.GetWindowRect();
             EXPECT_EQ(ClientTopLeft(fg->m_firstButton).x,
                       CentredButtonLeft(client.right, button.right - button.left));
-            EXPECT_EQ(fg->m_textLabel.GetWindowText(), L"资源更新完成，即将启动游戏。");
+            EXPECT_EQ(fg->m_textLabel.GetWindowText(), L"资源更新完成，即将启动游戏");
         })
         .Settle()
         .Do([] { testing::SaveScreenshot(ScreenshotFolder(), L"box-ok"); })
         .Do([] { Click(NewestForeground()->m_firstButton); });
     Run(script, [&] {
         result =
-            SkinMessageBox(nullptr, L"资源更新完成，即将启动游戏。", 0, nullptr, L"", L"", FALSE);
+            SkinMessageBox(nullptr, L"资源更新完成，即将启动游戏", 0, nullptr, L"", L"", FALSE);
     });
     EXPECT_EQ(result, 1);
 }

@@ -76,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
         {L"box-close-confirmation", L"玩命下载，很快的，您可以喝杯茶再等等~", 4, L"退出", L"取消",
          TRUE},
         {L"box-retry", L"下载资源失败，请检查网络后重试。", 1, L"重试", L"退出", FALSE},
-        {L"box-notice", L"资源更新完成，即将启动游戏。", 0, L"", L"", FALSE},
+        {L"box-notice", L"资源更新完成，即将启动游戏", 0, L"", L"", FALSE},
     };
     kwrt::testing::UiScript script(20000);
     script.Settle(300).Do([&] { shoot(L"main"); });
