@@ -3,9 +3,6 @@
 #include <commctrl.h>
 
 namespace kwrt {
-namespace {
-HINSTANCE g_resourceModule = nullptr;  // GUI thread only
-}  // namespace
 
 CApplication::CApplication() {
     INITCOMMONCONTROLSEX controls{};
@@ -17,11 +14,7 @@ CApplication::CApplication() {
 CApplication::~CApplication() = default;
 
 HINSTANCE CApplication::ResourceModule() {
-    return g_resourceModule ? g_resourceModule : ::GetModuleHandleW(nullptr);
-}
-
-void CApplication::SetResourceModule(HINSTANCE module) {
-    g_resourceModule = module;
+    return ::GetModuleHandleW(nullptr);
 }
 
 }  // namespace kwrt

@@ -18,8 +18,6 @@ class CApplication {
 
     // The module whose resources (templates, images) the windows load.
     static HINSTANCE ResourceModule();
-    static void SetResourceModule(HINSTANCE module);
-    bool GdiplusStarted() const { return m_gdiplus.Started(); }
 
   private:
     GdiplusSession m_gdiplus;

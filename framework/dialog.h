@@ -20,11 +20,9 @@ class CDialog : public CWnd {
     INT_PTR DoModal();
     // Ends a modal loop with `result` (the loop wakes at once); hides a modeless dialog.
     void EndDialog(INT_PTR result);
-    bool IsModal() const { return m_bModal; }
 
     // An owner given as a window handle, for an owner that is no CWnd; replaces the parent's.
     void SetOwnerHandle(HWND owner) { m_hOwner = owner; }
-    CWnd* GetParentObject() const { return m_pParentWnd; }
     HWND GetOwnerHandle() const;
 
     virtual BOOL OnInitDialog();

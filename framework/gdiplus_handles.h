@@ -22,7 +22,6 @@ class GdiplusSession {
     ~GdiplusSession();
     GdiplusSession(const GdiplusSession&) = delete;
     GdiplusSession& operator=(const GdiplusSession&) = delete;
-    bool Started() const { return m_bStarted; }
 
   private:
     ULONG_PTR m_token = 0;
@@ -44,9 +43,6 @@ class GdiplusPtr {
     explicit GdiplusPtr(T* object) { Reset(object); }
     ~GdiplusPtr() { Reset(nullptr); }
     GdiplusPtr(GdiplusPtr&& other) noexcept : m_object(other.m_object) { other.m_object = nullptr; }
-    // A bitmap owner becomes an image owner.
-    template <typename U>
-    GdiplusPtr(GdiplusPtr<U>&& other) noexcept : m_object(other.Detach()) {}
     GdiplusPtr& operator=(GdiplusPtr&& other) noexcept {
         if (this != &other) {
             Reset(nullptr);
@@ -68,19 +64,11 @@ class GdiplusPtr {
             ++gdiplus_detail::g_liveObjects;
         }
     }
-    // Hands the object to another owner of this family without changing the count.
-    T* Detach() {
-        T* object = m_object;
-        m_object = nullptr;
-        return object;
-    }
     T* Get() const { return m_object; }
     T* operator->() const { return m_object; }
     explicit operator bool() const { return m_object != nullptr; }
 
   private:
-    template <typename U>
-    friend class GdiplusPtr;
     T* m_object = nullptr;
 };
 

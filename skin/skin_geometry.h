@@ -51,7 +51,7 @@ struct SkinInsets {
 };
 
 // Where a foreground goes on its background, and which part of the unscaled background image
-// lies under it (x, y, width, height in `crop` as left, top, right = width, bottom = height).
+// lies under it (the crop, in image pixels).
 struct ForegroundPlacement {
     int width = 0;
     int height = 0;

@@ -33,16 +33,12 @@ class UiScript {
     bool Finished() const { return m_steps.empty(); }
     bool Failed() const { return m_bFailed; }
     const std::string& Failure() const { return m_strFailure; }
-    // Called once when a step times out, to end the modal loops that were opened; without it the
-    // script posts WM_QUIT, which ends them all.
-    void SetAbort(std::function<void()> abort) { m_fnAbort = std::move(abort); }
 
   private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
     void RunFront();
 
     std::deque<std::function<bool()>> m_steps;
-    std::function<void()> m_fnAbort;
     int m_nStepTimeoutMs;
     int m_nDone = 0;
     DWORD m_dwStepStart = 0;
@@ -64,8 +60,6 @@ std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name
 // The same, of one screen rectangle.
 std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name, const RECT& area);
 
-// Top-level windows of this process, visible or not, in z-order.
-std::vector<HWND> ProcessWindows();
 // Processes every message that waits (paints, posted messages) without blocking.
 void PumpMessages();
 

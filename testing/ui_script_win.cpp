@@ -75,11 +75,7 @@ void UiScript::RunFront() {
                    " ms; " + std::to_string(m_steps.size()) + " more were left";
     m_bFailed = true;
     m_steps.clear();
-    if (m_fnAbort) {
-        m_fnAbort();
-    } else {
-        ::PostQuitMessage(1);  // unwinds every modal loop; each posts it again for the next
-    }
+    ::PostQuitMessage(1);  // unwinds every modal loop; each posts it again for the next
 }
 
 bool RunUnixProgram(const std::wstring& path, const std::vector<std::wstring>& arguments) {
@@ -181,25 +177,6 @@ std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name
 std::wstring SaveScreenshot(const std::wstring& folder, const std::wstring& name,
                             const RECT& area) {
     return Screenshot(folder, name, &area);
-}
-
-namespace {
-
-BOOL CALLBACK CollectProcessWindow(HWND window, LPARAM list) {
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(window, &pid);
-    if (pid == ::GetCurrentProcessId()) {
-        reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-    }
-    return TRUE;
-}
-
-}  // namespace
-
-std::vector<HWND> ProcessWindows() {
-    std::vector<HWND> windows;
-    ::EnumWindows(&CollectProcessWindow, reinterpret_cast<LPARAM>(&windows));
-    return windows;
 }
 
 void PumpMessages() {
