@@ -10,10 +10,15 @@ AsyncHttpRequest::~AsyncHttpRequest() {
     m_pTask.reset();
 }
 
-void AsyncHttpRequest::WaitUntilIdle() {
+bool AsyncHttpRequest::WaitUntilIdle(int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (m_pTask && m_pTask->m_bRunning.load() != 0) {
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;
 }
 
 int AsyncHttpRequest::Request(AsyncHttpRequestParam* param) {

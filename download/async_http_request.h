@@ -25,9 +25,10 @@ class AsyncHttpRequest {
     AsyncHttpRequest(const AsyncHttpRequest&) = delete;
     AsyncHttpRequest& operator=(const AsyncHttpRequest&) = delete;
 
-    // Waits until no exchange runs. A subclass calls it in its destructor when it may be destroyed
-    // while its last exchange still runs.
-    void WaitUntilIdle();
+    // Waits until no exchange runs, at most `timeoutMs` (-1: for as long as it takes); true when
+    // none runs any more. A subclass calls it in its destructor when it may be destroyed while its
+    // last exchange still runs.
+    bool WaitUntilIdle(int timeoutMs = -1);
 
     // Starts an exchange with `param` (owned from now on): 1 when the worker thread was started
     // or already runs, 0 when it could not start. Each call leads to one exchange; calls made while

@@ -51,7 +51,7 @@ kwrt_wine_stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 kwrt_needs_setup() {
   local tool
   for tool in cmake ninja g++ clang clang-format i686-w64-mingw32-g++-posix wine wineserver Xvfb picom \
-              xdotool xsetroot import rsvg-convert nginx curl; do
+              xdotool xsetroot import rsvg-convert nginx curl openssl socat; do
     command -v "$tool" >/dev/null 2>&1 || return 0
   done
   if [ "$KWRT_WINE_ARCH" = win64 ]; then
