@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "core/codepage.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/process.h"
@@ -45,6 +46,18 @@ ConsoleUpdater::ConsoleUpdater(const ConsoleOptions& options)
         GetNoticeRequest().SetUrl(options.noticeUrl);
     }
     m_strGameRoot = WithTrailingSeparator(options.gameRoot);
+    if (options.events) {
+        RunParameterMap login;
+        get_pyl_run_parameties(login);
+        const auto uid = login.find("uid");
+        std::wstring device;
+        GetDeviceId(&device);
+        m_events.SetPlayer(uid != login.end() ? AnsiToWide(uid->second) : std::wstring(), device);
+        if (!options.eventLogUrl.empty()) {
+            m_events.m_upload.SetUrl(options.eventLogUrl);
+        }
+        SetStepCallback([this](int code) { m_events.OnStepCode(code); });
+    }
 }
 
 std::wstring ConsoleUpdater::GetLauncherRootDir() {
@@ -288,6 +301,9 @@ int ConsoleUpdater::Run() {
         fputs("\n", stdout);
     }
     fflush(stdout);
+    // An internet cafe's headless updates are counted too: the last event may still be on its
+    // way. A slow or failing event log never holds the end up for longer, nor changes the code.
+    m_events.WaitForUploads(kEventWaitMs);
     return m_nExit;
 }
 

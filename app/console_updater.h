@@ -11,17 +11,20 @@
 #include <string>
 
 #include "screens/main_controller.h"
+#include "screens/step_event_upload.h"
 
 namespace kwrt {
 
 struct ConsoleOptions {
-    std::wstring noticeUrl;  // empty: the deployment's
-    std::wstring gameRoot;   // empty: the launcher's own choice
-    bool noLaunch = false;   // stop before starting the game or the restart
-    int retries = 0;         // how often a retry box is answered with its first button
-    bool json = false;       // one JSON object per event
-    bool live = false;       // a live progress line (a terminal)
-    bool repair = false;     // check the installed files against their records first
+    std::wstring noticeUrl;    // empty: the deployment's
+    std::wstring gameRoot;     // empty: the launcher's own choice
+    bool noLaunch = false;     // stop before starting the game or the restart
+    int retries = 0;           // how often a retry box is answered with its first button
+    bool json = false;         // one JSON object per event
+    bool live = false;         // a live progress line (a terminal)
+    bool repair = false;       // check the installed files against their records first
+    bool events = true;        // report the steps to the event-log service
+    std::wstring eventLogUrl;  // empty: the deployment's
 };
 
 // Exit codes of kwrt-update.
@@ -38,6 +41,9 @@ enum ConsoleExit : int {
 
 class ConsoleUpdater : public MainView, public MainController {
   public:
+    // How long the end of a run waits for a step event still on its way.
+    static constexpr int kEventWaitMs = 2000;
+
     explicit ConsoleUpdater(const ConsoleOptions& options);
 
     // Runs the update to its end; the exit code.
@@ -85,6 +91,8 @@ class ConsoleUpdater : public MainView, public MainController {
     int m_nRetriesLeft = 0;
     std::wstring m_strStatus, m_strSpeed;
     float m_fBar = 0.f;
+
+    StepEventReporter m_events;  // main thread only
 
     std::mutex m_queueMutex;  // guards m_queue: worker threads post, the main thread takes
     std::condition_variable m_queueChanged;

@@ -17,6 +17,7 @@
 #include "core/run_log.h"
 #include "core/text.h"
 #include "download/downloader_task.h"
+#include "download/http_connection.h"
 #include "download/http_transfer.h"
 #include "screens/main_controller.h"
 
@@ -24,7 +25,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kwrt-update [--notice URL] [--game-root DIR] [--no-launch] [--retries N] [--json]\n"
-    "                   [--repair]\n"
+    "                   [--repair] [--event-log URL | --no-events] [--ca-file FILE]\n"
     "                   PARAMETERS...\n"
     "\n"
     "Runs the launcher's update: waits while the game runs, asks the notice server for the\n"
@@ -40,6 +41,14 @@ const char kUsage[] =
     "  --json           one JSON object per event\n"
     "  --repair         first check every installed file against the MD5 its record names; a\n"
     "                   damaged or missing one is fetched again by the update\n"
+    "  --event-log URL  report the steps (download start, success, disconnection, game start\n"
+    "                   or its failure) to this event-log service instead of the build's; at\n"
+    "                   the end an event still on its way is waited for up to 2 s\n"
+    "  --no-events      report no steps\n"
+    "  --ca-file FILE   also trust the CA certificates of this PEM file for TLS (port 443),\n"
+    "                   besides the system's, like curl's --cacert. Linux only: on Windows\n"
+    "                   install the CA into the machine's certificate store (certutil\n"
+    "                   -addstore Root FILE). Certificates are always verified.\n"
     "  --test-delay-ms MS  for tests: every pause of the road (the retry pause, the download\n"
     "                      tasks' poll, the game watch, the restart delay) lasts MS\n"
     "  --test-save-interval-ms MS  for tests: the shortest time between two saves of\n"
@@ -115,6 +124,20 @@ int main(int argc, char** argv) {
             MainController::SetDelaysForTesting(delay);
         } else if (arg == L"--repair") {
             options.repair = true;
+        } else if (arg == L"--event-log") {
+            if (!value(&options.eventLogUrl)) {
+                return Usage("--event-log needs a URL");
+            }
+        } else if (arg == L"--no-events") {
+            options.events = false;
+        } else if (arg == L"--ca-file") {
+            std::wstring problem;
+            if (!value(&text)) {
+                return Usage("--ca-file needs a file");
+            }
+            if (!TrustCaFile(text, &problem)) {
+                return Usage("--ca-file: " + WideToUtf8(problem));
+            }
         } else if (arg == L"--test-save-interval-ms") {
             int interval = 0;
             if (!value(&text) || !ParseCount(text, &interval)) {

@@ -9,6 +9,14 @@ set(KWRT_EVENT_LOG_URL http://127.0.0.1:8001/t/game/common CACHE STRING
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in
                ${CMAKE_BINARY_DIR}/generated/kwrt/deployment.h @ONLY)
 
+# The TLS servers of the tests listen on loopback addresses of their own: 127.77.N.1 to .9, N taken
+# from the build folder, so that the tests of two builds never meet.
+string(MD5 kwrt_build_hash ${CMAKE_BINARY_DIR})
+string(SUBSTRING ${kwrt_build_hash} 0 2 kwrt_build_hash)
+math(EXPR kwrt_tls_subnet "0x${kwrt_build_hash}" OUTPUT_FORMAT DECIMAL)
+set(KWRT_TLS_NET 127.77.${kwrt_tls_subnet})
+set(KWRT_TLS_DIR ${CMAKE_BINARY_DIR}/tls)
+
 add_library(kwrt_options INTERFACE)
 target_include_directories(kwrt_options INTERFACE ${CMAKE_BINARY_DIR}/generated)
 target_compile_options(kwrt_options INTERFACE -Wall -Wextra -Wpedantic -Werror -Wshadow
@@ -80,14 +88,18 @@ endfunction()
 
 # A test binary beside the code it tests: GoogleTest, the shared helpers, one ctest entry per case.
 # RESOURCE_LOCK names something its cases share with each other, so ctest runs them one at a time.
+# FIXTURES names ctest fixtures its cases need (tls_servers: the TLS servers of the tests).
 function(kwrt_add_test target)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;FIXTURES" "" ${ARGN})
   add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE kwrt_options kwrt_testing)
   kwrt_add_version(${target})
   set(properties TIMEOUT 120 LABELS ${target})
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  if(ARG_FIXTURES)
+    list(APPEND properties FIXTURES_REQUIRED ${ARG_FIXTURES})
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} PROPERTIES ${properties})

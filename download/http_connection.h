@@ -1,6 +1,8 @@
 // One HTTP exchange on the wire: the backend of HttpTransfer. WinINet on Windows, libcurl on
 // POSIX. Both send HTTP/1.0 with the header block as given (plus what the client adds itself,
-// such as Host), the body only for POST, and TLS exactly when `secure` is set.
+// such as Host), the body only for POST, and TLS exactly when `secure` is set. TLS always
+// verifies the server's certificate chain against the system's trust store and its host name;
+// nothing turns that off.
 #pragma once
 
 #include <memory>
@@ -20,6 +22,11 @@ struct HttpTarget {
 // Splits an http or https URL. False when it cannot be split.
 bool CrackUrl(const std::wstring& url, HttpTarget* target);
 
+// Trusts the CA certificates of a PEM file besides the system's, for every later exchange of the
+// process: a studio's internal PKI. False with `error` when the file holds no certificate, and on
+// Windows, where such a CA is installed into the machine's certificate store instead.
+bool TrustCaFile(const std::wstring& path, std::wstring* error);
+
 class HttpConnection {
   public:
     static std::unique_ptr<HttpConnection> Create();
@@ -37,6 +44,9 @@ class HttpConnection {
     virtual int Read(char* buffer, int size) = 0;
     // Closes the request, the connection and the session.
     virtual void Close() = 0;
+    // Why the last call that failed did so, in the client's words (a failed certificate check
+    // names its reason); empty when nothing failed.
+    virtual std::wstring ErrorText() const = 0;
 };
 
 }  // namespace kwrt

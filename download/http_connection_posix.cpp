@@ -2,6 +2,8 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -46,12 +48,31 @@ std::string WireHeaderLine(const std::string& line) {
     return line.substr(0, colon) + ": " + line.substr(value);
 }
 
+// The CA certificates every exchange trusts when a program added some of its own: the system's
+// bundle followed by the added ones. Empty: the system's store as libcurl finds it.
+struct AddedTrust {
+    std::mutex mutex;  // guards bundle: set by TrustCaFile, read by every exchange's thread
+    std::string bundle;
+};
+
+AddedTrust& Trust() {
+    static AddedTrust trust;
+    return trust;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void InitCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 class CurlConnection : public HttpConnection {
   public:
-    CurlConnection() {
-        static std::once_flag once;
-        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    }
+    CurlConnection() { InitCurlOnce(); }
     ~CurlConnection() override { Close(); }
 
     bool Send(const HttpTarget& target, const char* verb, const std::wstring& headerBlock,
@@ -67,6 +88,17 @@ class CurlConnection : public HttpConnection {
                                 (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
                                 ":" + std::to_string(target.port) + UrlBytes(target.object);
         curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(m_easy, CURLOPT_ERRORBUFFER, m_errorBuffer);
+        // The chain up to a trusted CA and the host name, always.
+        curl_easy_setopt(m_easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
+        {
+            std::lock_guard<std::mutex> lock(Trust().mutex);
+            if (!Trust().bundle.empty()) {
+                curl_blob blob{Trust().bundle.data(), Trust().bundle.size(), CURL_BLOB_COPY};
+                curl_easy_setopt(m_easy, CURLOPT_CAINFO_BLOB, &blob);
+            }
+        }
         curl_easy_setopt(m_easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
         curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
         // No data for 30 s ends the try, like the receive timeouts of WinINet.
@@ -160,6 +192,16 @@ class CurlConnection : public HttpConnection {
         }
     }
 
+    std::wstring ErrorText() const override {
+        if (m_errorBuffer[0] != '\0') {
+            return L"libcurl: " + Utf8ToWide(m_errorBuffer);
+        }
+        if (m_result != CURLE_OK) {
+            return L"libcurl: " + Utf8ToWide(curl_easy_strerror(m_result));
+        }
+        return std::wstring();
+    }
+
   private:
     void Drive() {
         int running = 0;
@@ -221,11 +263,39 @@ class CurlConnection : public HttpConnection {
     bool m_bHeadersDone = false;
     bool m_bDone = false;
     CURLcode m_result = CURLE_OK;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
     int m_nStatus = 0;
     std::vector<std::pair<std::string, std::string>> m_responseHeaders;
 };
 
 }  // namespace
+
+bool TrustCaFile(const std::wstring& path, std::wstring* error) {
+    const std::string added = ReadWholeFile(WideToUtf8(path));
+    if (added.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        *error = L"no PEM certificate in " + path;
+        return false;
+    }
+    InitCurlOnce();
+    std::lock_guard<std::mutex> lock(Trust().mutex);
+    if (Trust().bundle.empty()) {
+        // The system's bundle first: the added CA comes besides it, not in its place.
+        CURL* probe = curl_easy_init();
+        char* systemBundle = nullptr;
+        if (probe != nullptr &&
+            curl_easy_getinfo(probe, CURLINFO_CAINFO, &systemBundle) == CURLE_OK &&
+            systemBundle != nullptr) {
+            Trust().bundle = ReadWholeFile(systemBundle);
+        }
+        if (probe != nullptr) {
+            curl_easy_cleanup(probe);
+        }
+    }
+    if (Trust().bundle.find(added) == std::string::npos) {
+        Trust().bundle += "\n" + added + "\n";
+    }
+    return true;
+}
 
 std::unique_ptr<HttpConnection> HttpConnection::Create() {
     return std::make_unique<CurlConnection>();

@@ -292,6 +292,10 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
     }
     if (failed) {
         TraceText(L"请求网络数据失败");
+        const std::wstring reason = connection->ErrorText();
+        if (!reason.empty()) {
+            TraceText(reason);
+        }
         result = kNetworkError;
     }
     connection->Close();

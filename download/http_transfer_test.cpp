@@ -8,6 +8,7 @@
 #include "testing/code_page.h"
 #include "testing/http_test_server.h"
 #include "testing/random_bytes.h"
+#include "testing/recording_processor.h"
 #include "testing/temp_dir.h"
 
 namespace kwrt {
@@ -16,47 +17,10 @@ namespace {
 using testing::HttpFault;
 using testing::HttpTestServer;
 
-// The fixed lines as both clients write them: "Name: value".
-const char kUserAgent[] =
-    "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-    "Chrome/45.0.2454.101 Safari/537.36";
-const char kFormType[] = "Content-Type: application/x-www-form-urlencoded;charset=UTF-8";
-const char kJsonType[] = "Content-Type: application/json;charset=UTF-8";
-
-// Records what the transfer hands it; can refuse each step.
-class RecordingProcessor : public DownloadDataProcessor {
-  public:
-    RecordingProcessor() : DownloadDataProcessor(DownloadTaskInfo()) {}
-    int Begin(int32_t contentLength) override {
-        ++m_nBegins;
-        m_nContentLength = contentLength;
-        m_data.clear();
-        return m_bRefuseBegin ? 0 : 1;
-    }
-    int Finish() override {
-        ++m_nFinishes;
-        return m_bRefuseFinish ? 0 : 1;
-    }
-    int Write(const char* data, int32_t length) override {
-        m_chunkSizes.push_back(length);
-        m_data.append(data, static_cast<size_t>(length));
-        if (m_fnOnWrite) {
-            m_fnOnWrite();
-        }
-        return m_bRefuseWrite ? 0 : 1;
-    }
-    int GetData(std::string* out) override {
-        *out = m_data;
-        return 1;
-    }
-
-    bool m_bRefuseBegin = false, m_bRefuseWrite = false, m_bRefuseFinish = false;
-    int m_nBegins = 0, m_nFinishes = 0;
-    int32_t m_nContentLength = -1;
-    std::string m_data;
-    std::vector<int32_t> m_chunkSizes;
-    std::function<void()> m_fnOnWrite;
-};
+using testing::RecordingProcessor;
+const char* const kUserAgent = testing::kUserAgentLine;
+const char* const kFormType = testing::kFormTypeLine;
+const char* const kJsonType = testing::kJsonTypeLine;
 
 class HttpTransferTest : public ::testing::Test {
   protected:
@@ -70,16 +34,8 @@ class HttpTransferTest : public ::testing::Test {
         return m_transfer.Run(m_server.Url(path), processor ? processor : &m_processor,
                               HttpTransfer::kGet, L"", start, length);
     }
-    // The lines this program chose, in the order they were sent (the client adds others).
     static std::vector<std::string> OurLines(const testing::RecordedRequest& request) {
-        std::vector<std::string> lines;
-        for (const std::string& line : request.headerLines) {
-            if (line == "Accept: */*" || line == kUserAgent || line == kFormType ||
-                line == kJsonType || line.compare(0, 6, "Range:") == 0) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
+        return testing::OurHeaderLines(request);
     }
 
     HttpTestServer m_server;

@@ -87,7 +87,9 @@ std::string RecordedRequest::Header(const std::string& name) const {
     return std::string();
 }
 
-HttpTestServer::HttpTestServer() {
+HttpTestServer::HttpTestServer() : HttpTestServer("127.0.0.1", 0) {}
+
+HttpTestServer::HttpTestServer(const std::string& host, int port) : m_strAddress(host) {
 #ifdef _WIN32
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -95,9 +97,14 @@ HttpTestServer::HttpTestServer() {
     const auto listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+    address.sin_port = htons(static_cast<uint16_t>(port));
+#ifndef _WIN32
+    // A fixed port is taken again at once after an earlier run's connections.
+    const int reuse = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+#endif
+    if (inet_pton(AF_INET, m_strAddress.c_str(), &address.sin_addr) != 1 ||
+        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, 64) != 0) {
         closesocket(listener);
         return;
@@ -136,7 +143,8 @@ HttpTestServer::~HttpTestServer() {
 }
 
 std::wstring HttpTestServer::Url(const std::string& path) const {
-    return L"http://127.0.0.1:" + std::to_wstring(m_nPort) + Utf8ToWide(path);
+    return L"http://" + Utf8ToWide(m_strAddress) + L":" + std::to_wstring(m_nPort) +
+           Utf8ToWide(path);
 }
 
 void HttpTestServer::SetResource(const std::string& path, const std::string& body) {
@@ -217,6 +225,13 @@ void HttpTestServer::Serve(intptr_t connection) {
         }
         request.body = received.substr(headerEnd + 4);
         request.raw = received;
+    } else {
+        // Closed before a whole request head arrived (a client that gave up during a TLS
+        // front's handshake, say): no request, nothing recorded.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openConnections.remove(connection);
+        closesocket(socketHandle);
+        return;
     }
 
     // The target: "METHOD /path?query HTTP/1.x".

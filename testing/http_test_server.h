@@ -37,12 +37,14 @@ struct RecordedRequest {
 class HttpTestServer {
   public:
     HttpTestServer();  // listens on 127.0.0.1, port chosen by the system
+    // Listens on this IPv4 address and port (0: chosen by the system); Port() is 0 when it cannot.
+    HttpTestServer(const std::string& address, int port);
     ~HttpTestServer();
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
 
     int Port() const { return m_nPort; }
-    // "http://127.0.0.1:PORT" + path.
+    // "http://ADDRESS:PORT" + path.
     std::wstring Url(const std::string& path) const;
 
     // The resource at `path` (the query of a request is ignored when looking it up).
@@ -56,6 +58,7 @@ class HttpTestServer {
     void Serve(intptr_t connection);
 
     intptr_t m_listener = -1;
+    std::string m_strAddress;
     int m_nPort = 0;
     std::atomic<bool> m_bStopping{false};
 
