@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -124,9 +125,10 @@ class KwrtUpdateTest : public ::testing::Test {
         Pack(L"");
         StartServer({});
     }
-    void StartServer(std::vector<devserver::Fault> faults, const std::string& cdnUrl = "") {
+    void StartServer(std::vector<devserver::Fault> faults, const std::string& cdnUrl = "",
+                     const devserver::Options& base = devserver::Options()) {
         m_server.reset();
-        devserver::Options options;
+        devserver::Options options = base;
         options.faults = std::move(faults);
         options.cdnUrl = cdnUrl;
         options.root = WideToUtf8(m_temp.Join(L"cdn"));
@@ -161,7 +163,7 @@ class KwrtUpdateTest : public ::testing::Test {
         std::vector<std::wstring> args = UpdateOptions();
         args.push_back(L"--json");
         args.insert(args.end(), extra.begin(), extra.end());
-        args.insert(args.end(), {L"auth_key:key-1", L"uid:42", L"extraInfo:x:y"});
+        args.insert(args.end(), {L"auth_key:key-1", L"uid:" + m_strUid, L"extraInfo:x:y"});
         return child->Start(L"/bin/sh", {L"-c", m_programs.Script(L"kwrt-update", args) + L" > '" +
                                                     m_strEvents + L"' 2>/dev/null"});
     }
@@ -264,6 +266,7 @@ class KwrtUpdateTest : public ::testing::Test {
     Programs m_programs;
     testing::TempDir m_temp;
     std::wstring m_strRoot = m_temp.Join(L"install") + kPathSeparator;
+    std::wstring m_strUid = L"42";  // the login's user id
     std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
     // Every record of "version.txt" that names content (not the pending token) whose file does
     // not hold exactly that content.
@@ -645,6 +648,121 @@ TEST_F(KwrtUpdateTest, RepairFetchesExactlyTheDamagedFiles) {
     before = RequestCount();
     ASSERT_EQ(Update({L"--no-launch"}), 0);
     EXPECT_TRUE(FetchedSince(before).empty());
+}
+
+// The event documents the devserver's event log received, in order.
+std::vector<Json::Value> EventDocuments(const std::vector<std::string>& requests,
+                                        std::vector<std::string>* bodies = nullptr) {
+    std::vector<Json::Value> documents;
+    for (const std::string& line : requests) {
+        Json::Value request;
+        if (!Json::Reader().parse(line, request) || request["service"].asString() != "eventlog") {
+            continue;
+        }
+        Json::Value document;
+        EXPECT_TRUE(Json::Reader().parse(request["body"].asString(), document))
+            << request["body"].asString();
+        documents.push_back(document);
+        if (bodies != nullptr) {
+            bodies->push_back(request["body"].asString());
+        }
+    }
+    return documents;
+}
+
+TEST_F(KwrtUpdateTest, EachStepReachesTheEventLogOnceWithItsDocument) {
+    InstallLauncher();
+    // Slow enough that the download's start and its end are two moments.
+    devserver::Options slow;
+    slow.rate = 400000;
+    StartServer({}, "", slow);
+    m_strUid = L"4\"2\\x";  // a quote and a backslash from the platform's command line
+    const size_t before = RequestCount();
+    ASSERT_EQ(Update({L"--event-log", L"http://127.0.0.1:" + std::to_wstring(m_server->LogPort()) +
+                                          L"/t/game/common"}),
+              0);
+    WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe");
+    const std::vector<std::string> requests = ReadRequests();
+    std::vector<std::string> bodies;
+    const std::vector<Json::Value> documents = EventDocuments(
+        std::vector<std::string>(requests.begin() + static_cast<long>(before), requests.end()),
+        &bodies);
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < documents.size(); ++i) {
+        const Json::Value& document = documents[i];
+        ASSERT_TRUE(document.isObject()) << bodies[i];
+        EXPECT_EQ(document.size(), 9u) << bodies[i];
+        // The members in their order on the wire.
+        size_t at = 0;
+        for (const char* member : {"appkey", "biz_plat", "log_name", "log_src", "case_key", "uid",
+                                   "mid", "time_str", "event_key"}) {
+            const size_t found = bodies[i].find("\"" + std::string(member) + "\":", at);
+            EXPECT_NE(found, std::string::npos) << member << " in " << bodies[i];
+            at = found == std::string::npos ? at : found;
+        }
+        EXPECT_EQ(document["appkey"].asString(), "5d91a85d102744d0");
+        EXPECT_EQ(document["uid"].asString(),
+                  m_programs.UnderWine() ? document["uid"].asString() : "4\"2\\x");
+        EXPECT_NE(document["uid"].asString().find('"'), std::string::npos);
+        const std::string mid = document["mid"].asString();
+        EXPECT_EQ(mid.size(), 32u);
+        EXPECT_EQ(mid.find_first_not_of("0123456789ABCDEF"), std::string::npos) << mid;
+        if (!m_programs.UnderWine()) {
+            std::wstring device;
+            GetDeviceId(&device);
+            EXPECT_EQ(mid, WideToUtf8(device));
+        }
+        EXPECT_TRUE(std::regex_match(document["time_str"].asString(),
+                                     std::regex("[0-9]{4}-[1-9][0-9]?-[1-9][0-9]? "
+                                                "(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)")))
+            << document["time_str"].asString();
+        keys.push_back(document["event_key"].asString());
+    }
+    std::vector<std::string> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
+        << "a key was sent twice";
+    for (const char* key : {"game_download_start", "game_download_success", "game_start"}) {
+        EXPECT_NE(std::find(keys.begin(), keys.end(), key), keys.end()) << key;
+    }
+}
+
+TEST_F(KwrtUpdateTest, AFailingEventLogChangesNothingOnTheUpdateRoad) {
+    InstallLauncher();
+    // An event log that answers 500, one that drops the connection, and one that answers only
+    // after 20 s: the update ends as it would without it, and waits 2 s at most at its end.
+    devserver::Fault failing;
+    failing.path = "/t/game/common";
+    failing.status = 500;
+    devserver::Fault dropping = failing;
+    dropping.status = 0;
+    dropping.dropAfter = 0;
+    devserver::Fault slow = failing;
+    slow.status = 0;
+    slow.delayMs = 20000;
+    for (const devserver::Fault& fault : {failing, dropping, slow}) {
+        RemoveFile(m_strRoot + L"game/kwrt_game.exe.cmdline");
+        StartServer({fault});
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(
+            Update({L"--event-log", L"http://127.0.0.1:" + std::to_wstring(m_server->LogPort()) +
+                                        L"/t/game/common"}),
+            0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+        EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
+        ExpectInstalledEqualsStudio();
+    }
+    // Nor does none at all, or none asked for.
+    EXPECT_EQ(Update({L"--event-log", L"http://127.0.0.1:1/t/game/common", L"--no-launch"}), 0);
+    const size_t before = RequestCount();
+    EXPECT_EQ(
+        Update({L"--no-events", L"--event-log",
+                L"http://127.0.0.1:" + std::to_wstring(m_server->LogPort()) + L"/t/game/common"}),
+        0);
+    const std::vector<std::string> requests = ReadRequests();
+    EXPECT_TRUE(EventDocuments(std::vector<std::string>(
+                                   requests.begin() + static_cast<long>(before), requests.end()))
+                    .empty());
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {

@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -101,8 +102,11 @@ std::string DevServer::ConfigUrl() const {
 }
 
 std::string DevServer::Describe() const {
+    const std::string eventLog = (m_options.tlsCert.empty() ? "http://" : "https://") +
+                                 m_options.logAddress + ":" + std::to_string(m_nLogPort) +
+                                 kEventLogPath;
     return "notice " + UrlOf(m_nNoticePort, "/") + "\ncdn " + UrlOf(m_nCdnPort, "/") + "\nconfig " +
-           ConfigUrl() + "\neventlog " + UrlOf(m_nLogPort, kEventLogPath) + "\n";
+           ConfigUrl() + "\neventlog " + eventLog + "\n";
 }
 
 void DevServer::AddFault(const Fault& fault) {
@@ -120,7 +124,18 @@ bool DevServer::Start(std::string* error) {
     }
     m_notice = std::make_unique<httplib::Server>();
     m_cdn = std::make_unique<httplib::Server>();
-    m_log = std::make_unique<httplib::Server>();
+    if (m_options.tlsCert.empty()) {
+        m_log = std::make_unique<httplib::Server>();
+    } else {
+        auto secure = std::make_unique<httplib::SSLServer>(m_options.tlsCert.c_str(),
+                                                           m_options.tlsKey.c_str());
+        if (!secure->is_valid()) {
+            *error = "cannot use the certificate " + m_options.tlsCert + " with the key " +
+                     m_options.tlsKey;
+            return false;
+        }
+        m_log = std::move(secure);
+    }
     m_notice->Post(".*",
                    [this](const httplib::Request& q, httplib::Response& r) { ServeNotice(q, r); });
     m_cdn->Get(".*", [this](const httplib::Request& q, httplib::Response& r) { ServeCdn(q, r); });
@@ -134,22 +149,23 @@ bool DevServer::Start(std::string* error) {
         Record("eventlog", q, r);
     });
 
-    auto bind = [&](httplib::Server& server, int wanted, int* port, const char* name) {
+    auto bind = [&](httplib::Server& server, const std::string& host, int wanted, int* port,
+                    const char* name) {
         if (wanted == 0) {
-            *port = server.bind_to_any_port(kHost);
+            *port = server.bind_to_any_port(host);
         } else {
-            *port = server.bind_to_port(kHost, wanted) ? wanted : -1;
+            *port = server.bind_to_port(host, wanted) ? wanted : -1;
         }
         if (*port <= 0) {
-            *error = std::string("cannot listen for the ") + name + " service on port " +
-                     std::to_string(wanted);
+            *error = std::string("cannot listen for the ") + name + " service on " + host +
+                     " port " + std::to_string(wanted);
             return false;
         }
         return true;
     };
-    if (!bind(*m_notice, m_options.noticePort, &m_nNoticePort, "notice") ||
-        !bind(*m_cdn, m_options.cdnPort, &m_nCdnPort, "cdn") ||
-        !bind(*m_log, m_options.logPort, &m_nLogPort, "event-log")) {
+    if (!bind(*m_notice, kHost, m_options.noticePort, &m_nNoticePort, "notice") ||
+        !bind(*m_cdn, kHost, m_options.cdnPort, &m_nCdnPort, "cdn") ||
+        !bind(*m_log, m_options.logAddress, m_options.logPort, &m_nLogPort, "event-log")) {
         return false;
     }
     for (httplib::Server* server : {m_notice.get(), m_cdn.get(), m_log.get()}) {
@@ -169,6 +185,7 @@ bool DevServer::Start(std::string* error) {
 }
 
 void DevServer::Stop() {
+    m_bStopping.store(true);
     for (httplib::Server* server : {m_notice.get(), m_cdn.get(), m_log.get()}) {
         if (server != nullptr) {
             server->stop();
@@ -205,8 +222,10 @@ bool DevServer::AnswerWithFault(const std::string& path, httplib::Response& resp
         *fault = Fault();
         return false;
     }
-    if (fault->delayMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(fault->delayMs));
+    // In short steps: a stop does not wait out a delayed answer.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(fault->delayMs);
+    while (!m_bStopping.load() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (fault->status != 0) {
         response.status = fault->status;
@@ -246,7 +265,20 @@ void DevServer::ServeEventLog(const httplib::Request& request, httplib::Response
         response.status = 404;
         return;
     }
-    response.set_content("{\"code\":1,\"msg\":\"ok\"}", "application/json");
+    const std::string answer = "{\"code\":1,\"msg\":\"ok\"}";
+    if (fault.dropAfter >= 0) {
+        // The connection closes after this many bytes of the answer.
+        const size_t keep = std::min(answer.size(), static_cast<size_t>(fault.dropAfter));
+        response.set_content_provider(answer.size(), "application/json",
+                                      [answer, keep](size_t, size_t, httplib::DataSink& sink) {
+                                          if (keep > 0) {
+                                              sink.write(answer.data(), keep);
+                                          }
+                                          return false;
+                                      });
+        return;
+    }
+    response.set_content(answer, "application/json");
 }
 
 void DevServer::ServeCdn(const httplib::Request& request, httplib::Response& response) {

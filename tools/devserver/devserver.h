@@ -1,6 +1,7 @@
 // The other side of the launcher's wire for development, the demo and the tests: a notice
-// server, a CDN serving a folder with byte ranges, and the event-log service, all on 127.0.0.1,
-// with faults described as data and a journal of every request.
+// server, a CDN serving a folder with byte ranges, and the event-log service (plain HTTP, or TLS
+// on an address of the caller's choice), with faults described as data and a journal of every
+// request.
 #pragma once
 
 #include <atomic>
@@ -41,7 +42,9 @@ struct Options {
     int noticePort = 8000;
     int cdnPort = 0;  // 0: any free port
     int logPort = 0;
-    std::string journal;  // a file for one JSON line per request; empty: none
+    std::string logAddress = "127.0.0.1";  // where the event-log service listens
+    std::string tlsCert, tlsKey;           // PEM files: the event-log service speaks TLS with them
+    std::string journal;                   // a file for one JSON line per request; empty: none
     std::vector<Fault> faults;
     int64_t rate = 0;  // bytes per second of every CDN body (0: no cap)
     std::string packageName = "com.tolvex.kwrt.pc.pyl";
@@ -84,6 +87,7 @@ class DevServer {
     std::unique_ptr<httplib::Server> m_notice, m_cdn, m_log;
     std::vector<std::thread> m_threads;
     int m_nNoticePort = 0, m_nCdnPort = 0, m_nLogPort = 0;
+    std::atomic<bool> m_bStopping{false};  // any thread: ends delayed answers early
 
     std::mutex m_mutex;  // guards the faults, the journal file and the byte counts
     std::vector<Fault> m_faults;

@@ -12,12 +12,15 @@ namespace {
 const char kUsage[] =
     "usage: kwrt-devserver --root CDN_ROOT --config REL_PATH [--notice-port 8000] [--cdn-port 0]\n"
     "                      [--log-port 0] [--journal FILE] [--fault SPEC]... [--rate BYTES_PER_S]\n"
-    "                      [--cdn-url URL]\n"
+    "                      [--cdn-url URL] [--log-address ADDRESS] [--tls-cert FILE --tls-key "
+    "FILE]\n"
     "\n"
     "Serves on 127.0.0.1 and prints one line per service with its URL: notice, cdn, config,\n"
     "eventlog. Port 0 takes any free port. A fault is PATH:KIND[=VALUE],... with the kinds\n"
     "status=N, times=N, drop=BYTES, ignore-range, delay=MS and rate=BYTES_PER_S; PATH \"*\" is\n"
     "every path. --cdn-url makes the notice name another CDN (nginx, say) serving the same root.\n"
+    "The event-log service listens on --log-address (127.0.0.1); with --tls-cert and --tls-key\n"
+    "(PEM files) it speaks TLS, as in production: give it port 443 for the launcher to use TLS.\n"
     "Ends on SIGINT or SIGTERM.\n";
 
 int Usage(const std::string& problem) {
@@ -68,6 +71,12 @@ int main(int argc, char** argv) {
             if (!Port(value, &options.logPort)) {
                 return Usage("bad port " + std::string(value));
             }
+        } else if (flag == "--log-address") {
+            options.logAddress = value;
+        } else if (flag == "--tls-cert") {
+            options.tlsCert = value;
+        } else if (flag == "--tls-key") {
+            options.tlsKey = value;
         } else if (flag == "--cdn-url") {
             options.cdnUrl = value;
         } else if (flag == "--journal") {
@@ -88,6 +97,9 @@ int main(int argc, char** argv) {
     }
     if (options.root.empty() || options.configPath.empty()) {
         return Usage("--root and --config are required");
+    }
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        return Usage("--tls-cert and --tls-key go together");
     }
 
     // The signals are taken here, by sigwait, not by a handler in whatever thread.
