@@ -765,6 +765,45 @@ TEST_F(KwrtUpdateTest, AFailingEventLogChangesNothingOnTheUpdateRoad) {
                     .empty());
 }
 
+TEST_F(KwrtUpdateTest, StepEventsGoOverVerifiedTlsToAStudiosService) {
+    InstallLauncher();
+    // The event log as in production: TLS on port 443, with a certificate of the studio's own CA,
+    // which kwrt-update trusts through --ca-file (the windows build: through the prefix's store).
+    const std::string address = std::string(KWRT_TLS_NET) + ".8";
+    devserver::Options secure;
+    secure.logAddress = address;
+    secure.logPort = 443;
+    secure.tlsCert = std::string(KWRT_TLS_DIR) + "/pki/good.pem";
+    secure.tlsKey = std::string(KWRT_TLS_DIR) + "/pki/good.key";
+    StartServer({}, "", secure);
+    const std::wstring url = L"https://" + Utf8ToWide(address) + L"/t/game/common";
+    std::vector<std::wstring> options = {L"--event-log", url};
+    if (!m_programs.UnderWine()) {
+        options.insert(options.end(), {L"--ca-file", Utf8ToWide(KWRT_TLS_DIR) + L"/ca.pem"});
+    }
+    size_t before = RequestCount();
+    ASSERT_EQ(Update(options), 0);
+    std::vector<std::string> requests = ReadRequests();
+    std::vector<std::string> keys;
+    for (const Json::Value& document : EventDocuments(std::vector<std::string>(
+             requests.begin() + static_cast<long>(before), requests.end()))) {
+        keys.push_back(document["event_key"].asString());
+    }
+    EXPECT_NE(std::find(keys.begin(), keys.end(), "game_start"), keys.end());
+
+    // Without the CA the certificate is refused: nothing arrives, the update is the same.
+    if (!m_programs.UnderWine()) {
+        RemoveFile(m_strRoot + L"game/kwrt_game.exe.cmdline");
+        before = RequestCount();
+        ASSERT_EQ(Update({L"--event-log", url}), 0);
+        requests = ReadRequests();
+        EXPECT_TRUE(EventDocuments(std::vector<std::string>(
+                                       requests.begin() + static_cast<long>(before), requests.end()))
+                        .empty());
+        EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
+    }
+}
+
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
     EXPECT_EQ(m_programs.Run(L"kwrt-update", {L"--help"}), 0);
     EXPECT_EQ(m_programs.Run(L"kwrt-update", {L"--bogus"}), 2);

@@ -8,8 +8,9 @@
 #   NET.4  a certificate of the test CA that expired in 2020
 #   NET.5  like NET.1 (one address per test, so parallel tests never meet)
 # The test CA is trusted only by the tests: libcurl is handed DIR/ca.pem, and with a Wine loader
-# as the last argument it goes into the current-user root store of the Wine prefix ($WINEPREFIX),
-# which "stop" removes again. The machine's store is never touched.
+# as the last argument (or KWRT_WINE when KWRT_WINDOWS_BIN says that a host test runs the windows
+# programs) it goes into the current-user root store of the Wine prefix ($WINEPREFIX), which
+# "stop" removes again. The machine's store is never touched.
 #
 # Usage: tls_servers.sh start DIR NET [WINE] | tls_servers.sh stop DIR [WINE]
 set -euo pipefail
@@ -18,6 +19,9 @@ if [ "$action" = start ]; then
   net=$3 wine=${4:-}
 else
   wine=${3:-}
+fi
+if [ -z "$wine" ] && [ -n "${KWRT_WINDOWS_BIN:-}" ]; then
+  wine=${KWRT_WINE:-}
 fi
 root_store='HKCU\Software\Microsoft\SystemCertificates\Root\Certificates'
 
