@@ -153,9 +153,13 @@ class KwrtUpdateTest : public ::testing::Test {
     }
     // The options that point kwrt-update at the devserver and the installation.
     std::vector<std::wstring> UpdateOptions() const {
-        return {L"--notice",        L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort()),
-                L"--game-root",     m_programs.Path(m_strRoot),
-                L"--test-delay-ms", L"1"};
+        return {L"--notice",
+                m_strNotice.empty() ? L"http://127.0.0.1:" + std::to_wstring(m_server->NoticePort())
+                                    : m_strNotice,
+                L"--game-root",
+                m_programs.Path(m_strRoot),
+                L"--test-delay-ms",
+                L"1"};
     }
     // Starts kwrt-update with the login and `extra`; its events go to m_strEvents, its traces
     // nowhere.
@@ -266,6 +270,7 @@ class KwrtUpdateTest : public ::testing::Test {
     Programs m_programs;
     testing::TempDir m_temp;
     std::wstring m_strRoot = m_temp.Join(L"install") + kPathSeparator;
+    std::wstring m_strNotice;       // the notice server when not the devserver
     std::wstring m_strUid = L"42";  // the login's user id
     std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
     // Every record of "version.txt" that names content (not the pending token) whose file does
@@ -530,27 +535,58 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
     ExpectInstalledEqualsStudio();
 }
 
-TEST_F(KwrtUpdateTest, AFullInstallFromNginx) {
-    // A real CDN: nginx serves the packed folder; the devserver only answers the notice.
-    const int port = 20000 + static_cast<int>(getpid() % 20000);
-    const std::wstring conf = m_temp.Join(L"nginx.conf");
+TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
+    // What a studio runs: nginx with deploy/nginx answers the notice and serves the CDN; no
+    // devserver runs.
+    m_server.reset();
+    const int base = 20000 + static_cast<int>(getpid() % 20000) * 2 % 20000;
+    const std::string notice = "127.0.0.1:" + std::to_string(base);
+    const std::string cdn = "127.0.0.1:" + std::to_string(base + 1);
     const std::string dir = WideToUtf8(m_temp.Path());
-    testing::WriteFileOrFail(
-        conf, "worker_processes 1;\npid " + dir + "nginx.pid;\nerror_log " + dir +
-                  "nginx.err;\nevents { worker_connections 16; }\nhttp {\n"
-                  "  access_log " +
-                  dir + "nginx.log;\n  server { listen 127.0.0.1:" + std::to_string(port) +
-                  "; root " + dir + "cdn; }\n}\n");
+    const std::wstring rendered = m_temp.Join(L"kwrt.conf");
+    ASSERT_EQ(testing::RunProgram(
+                  L"/bin/sh",
+                  {L"-c", Utf8ToWide("'" KWRT_SOURCE_DIR "/deploy/nginx/render.sh' --cdn-root '" +
+                                     dir + "cdn' --config-url 'http://" + cdn +
+                                     "/pyl/v1/res_config.txt' --notice-listen " + notice +
+                                     " --cdn-listen " + cdn + " --log-dir '" + dir + "' > '" +
+                                     WideToUtf8(rendered) + "'")},
+                  10000),
+              0);
+    const std::wstring conf = m_temp.Join(L"nginx.conf");
+    testing::WriteFileOrFail(conf, "worker_processes 1;\npid " + dir + "nginx.pid;\nerror_log " +
+                                       dir + "nginx.err;\nevents { worker_connections 16; }\n" +
+                                       "http {\n  include " + WideToUtf8(rendered) + ";\n}\n");
     if (testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path()}) != 0) {
-        GTEST_SKIP() << "nginx did not start (port " << port << " taken?)";
+        GTEST_SKIP() << "nginx did not start: " << ReadFileOrEmpty(m_temp.Join(L"nginx.err"));
     }
-    StartServer({}, "http://127.0.0.1:" + std::to_string(port));
+    m_strNotice = Utf8ToWide("http://" + notice);
     InstallLauncher();
-    EXPECT_EQ(Update({L"--no-launch"}), 0);
-    testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path(), L"-s", L"stop"});
+    EXPECT_EQ(Update({}), 0);
     EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
     ExpectInstalledEqualsStudio();
-    EXPECT_FALSE(ReadFileOrEmpty(m_temp.Join(L"nginx.log")).empty());
+    EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
+
+    // The caching a CDN in front needs: packages for ever, the config never; ranges as 206.
+    auto headers = [&](const std::string& path, const std::string& extra) {
+        const std::wstring out = m_temp.Join(L"headers.txt");
+        testing::RunProgram(L"/bin/sh",
+                            {L"-c", Utf8ToWide("curl -s -o /dev/null -D '" + WideToUtf8(out) +
+                                               "' " + extra + " 'http://" + cdn + path + "'")},
+                            10000);
+        return ReadFileOrEmpty(out);
+    };
+    const std::string config = headers("/pyl/v1/res_config.txt?r=1", "");
+    EXPECT_NE(config.find("Cache-Control: no-cache"), std::string::npos) << config;
+    const std::wstring package = L"/pyl/" + Offered().at(0).folder + L"/vd_game.vdpkg";
+    const std::string ranged = headers(WideToUtf8(package), "-r 10-19");
+    EXPECT_NE(ranged.find("HTTP/1.1 206"), std::string::npos) << ranged;
+    EXPECT_NE(ranged.find("Content-Range: bytes 10-19/"), std::string::npos) << ranged;
+    EXPECT_NE(ranged.find("immutable"), std::string::npos) << ranged;
+    EXPECT_NE(headers("/pyl/", "").find("HTTP/1.1 404"), std::string::npos);
+    const std::string get = headers("/", "");
+    EXPECT_EQ(get.find("HTTP/1.1 200"), std::string::npos) << "the notice answers POST only";
+    testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path(), L"-s", L"stop"});
 }
 
 TEST_F(KwrtUpdateTest, AKilledUpdateNeverLeavesARecordOfOtherContent) {
@@ -797,9 +833,10 @@ TEST_F(KwrtUpdateTest, StepEventsGoOverVerifiedTlsToAStudiosService) {
         before = RequestCount();
         ASSERT_EQ(Update({L"--event-log", url}), 0);
         requests = ReadRequests();
-        EXPECT_TRUE(EventDocuments(std::vector<std::string>(
-                                       requests.begin() + static_cast<long>(before), requests.end()))
-                        .empty());
+        EXPECT_TRUE(
+            EventDocuments(std::vector<std::string>(requests.begin() + static_cast<long>(before),
+                                                    requests.end()))
+                .empty());
         EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
     }
 }
