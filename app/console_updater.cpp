@@ -189,21 +189,11 @@ void ConsoleUpdater::StartLogin() {
     GetDeviceId(&device);
     m_pManager->GetResourceHash(&hash);
     const std::wstring parameters = BuildGameParameters(GetModulePath(), device, hash, login);
-    LogNumber(1130);
-    LogText("CMainForegroundDialog::OpenGame");
-    LogWideText(parameters);
-    const std::wstring folder = GetGameRootDir() + L"game" + kPathSeparator;
     int error = 0;
-    if (StartProcess(GetGameExecutablePath(), folder, parameters, &error)) {
-        if (m_onStep) {
-            m_onStep(STEP_GAME_START);
-        }
+    if (OpenGame(parameters, &error)) {
         Event("game-started", GetGameExecutablePath());
         EndProcess(kEndDone);
     } else {
-        if (m_onStep) {
-            m_onStep(STEP_GAME_START_FAILED);
-        }
         Event("notice", L"启动失败，错误代码:" + std::to_wstring(error) + L" (" +
                             GetGameExecutablePath() + L")");
         EndProcess(kEndGameStartFailed);
@@ -216,20 +206,7 @@ void ConsoleUpdater::RestartLauncher() {
         EndProcess(kEndDone);
         return;
     }
-    std::wstring target;
-    if (!GetCommandLineValue(L"ENTRANCE", &target)) {
-        SetStatusText(L"重启Launcher失败，参数错误");
-        EndProcess(kEndRestartFailed);
-        return;
-    }
-    for (wchar_t& c : target) {
-        if (c == L'/' || c == L'\\') {
-            c = kPathSeparator;
-        }
-    }
-    std::wstring folder;
-    if (!GetDirectoryPart(target, &folder) ||
-        !StartProcess(target, folder, L"LAUNCHER_REBOOT=TRUE")) {
+    if (!StartLauncherRestart()) {
         SetStatusText(L"重启Launcher失败，参数错误");
         EndProcess(kEndRestartFailed);
         return;

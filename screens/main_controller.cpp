@@ -9,6 +9,9 @@
 #include "core/command_line.h"
 #include "core/os.h"
 #include "core/paths.h"
+#include "core/process.h"
+#include "core/run_log.h"
+#include "download/file_helpers.h"
 
 namespace kwrt {
 
@@ -92,6 +95,40 @@ std::wstring MainController::GetGameRootDir() {
 
 std::wstring MainController::GetGameExecutablePath() {
     return GetGameRootDir() + L"game" + kPathSeparator + L"kwrt_game.exe";
+}
+
+bool MainController::OpenGame(const std::wstring& parameters, int* error) {
+    LogNumber(1130);
+    LogText("CMainForegroundDialog::OpenGame");
+    LogWideText(parameters);
+    const std::wstring folder = GetGameRootDir() + L"game" + kPathSeparator;
+    if (StartProcess(GetGameExecutablePath(), folder, parameters, error)) {
+        if (m_onStep) {
+            m_onStep(STEP_GAME_START);
+        }
+        return true;
+    }
+    if (m_onStep) {
+        m_onStep(STEP_GAME_START_FAILED);
+    }
+    return false;
+}
+
+bool MainController::StartLauncherRestart() {
+    std::wstring target;
+    if (!GetCommandLineValue(L"ENTRANCE", &target)) {
+        return false;
+    }
+    for (wchar_t& c : target) {
+        if (c == L'/' || c == L'\\') {
+            c = kPathSeparator;
+        }
+    }
+    // A target without a folder cannot be started in its own folder: reported like the others
+    // rather than leaving the window waiting for a restart that never comes.
+    std::wstring folder;
+    return GetDirectoryPart(target, &folder) &&
+           StartProcess(target, folder, L"LAUNCHER_REBOOT=TRUE");
 }
 
 void MainController::OnInitDialog() {

@@ -109,6 +109,15 @@ class MainController {
     // The game executable: the game root, "game", "kwrt_game.exe".
     std::wstring GetGameExecutablePath();
 
+    // Starts the game with `parameters` in the game folder, with its run-log lines and step code
+    // (STEP_GAME_START, or STEP_GAME_START_FAILED with the system's code in `error`). The caller
+    // ends the process either way.
+    bool OpenGame(const std::wstring& parameters, int* error);
+    // Starts the program that ENTRANCE names with "LAUNCHER_REBOOT=TRUE", in its own folder.
+    // False when there is no ENTRANCE, it names no folder, or the program did not start; the
+    // status text of the failure is "重启Launcher失败，参数错误".
+    bool StartLauncherRestart();
+
     // The notice server (the deployment's by default).
     NoticeRequest& GetNoticeRequest() { return m_noticeRequest; }
     // Gives the notice request its callback: once, before the first RequestNotice.
