@@ -25,16 +25,42 @@ const char kHostWindow[] =
 
 class LauncherExeTest : public ::testing::Test {
   protected:
-    // Runs the launcher to its end: its exit code, and its run log's payloads in `m_log`.
-    int RunLauncher(const std::vector<std::wstring>& arguments) {
-        const int code = testing::RunProgram(GetModuleDir() + L"kwrt_launcher.exe", arguments);
+    // Runs the launcher until it ends or opens its host window, which runs until the player is
+    // done with it: the exit code (0 when the window opened and the test ended it), and the run
+    // log's payloads in `m_log`.
+    // `keepLog` leaves an earlier run's log in place (the launcher deletes it itself); otherwise
+    // it is removed first, so that only this run's entries are read.
+    int RunLauncher(const std::vector<std::wstring>& arguments, bool keepLog = false) {
+        if (!keepLog) {
+            DeleteFileIfExists(GetRunLogPath());
+        }
+        testing::ChildProcess launcher;
+        EXPECT_TRUE(launcher.Start(GetModuleDir() + L"kwrt_launcher.exe", arguments));
+        int code = -1;
+        for (int waited = 0; waited < 60000; waited += 20) {
+            code = launcher.Wait(20);
+            if (code != -1) {
+                break;
+            }
+            ReadLog();
+            if (HostWindowOpened()) {
+                launcher.Kill();
+                code = 0;
+                break;
+            }
+        }
+        ReadLog();
+        return code;
+    }
+    void ReadLog() {
         m_log.clear();
         const std::string text = testing::ReadFileOrEmpty(GetRunLogPath());
         size_t start = 0;
         for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            m_log.push_back(text.substr(start + 22, end - start - 22));
+            // An entry after its "[%Y-%m-%d %H:%M:%S] " prefix; anything else is no entry.
+            m_log.push_back(end - start >= 22 ? text.substr(start + 22, end - start - 22)
+                                              : text.substr(start, end - start));
         }
-        return code;
     }
     bool HostWindowOpened() const {
         for (const std::string& line : m_log) {
@@ -50,7 +76,7 @@ class LauncherExeTest : public ::testing::Test {
 
 TEST_F(LauncherExeTest, WithoutTheRequiredParametersItEndsSilently) {
     WriteBinaryFile(GetRunLogPath(), "an earlier run\r\n");
-    EXPECT_EQ(RunLauncher({L"uid:1", L"extraInfo:x"}), 0);
+    EXPECT_EQ(RunLauncher({L"uid:1", L"extraInfo:x"}, true), 0);
     EXPECT_EQ(m_log, (std::vector<std::string>{kBegin, "get_pyl_run_parameties",
                                                "uid:1 extraInfo:x", kEnd}));
 }

@@ -4,12 +4,16 @@
 #include "core/launcher_app.h"
 #include "core/run_log.h"
 #include "framework/application.h"
+#include "screens/flash_dialog.h"
 
 namespace {
 
-// Until the window group exists, the host window's place in start-up is only marked in the log.
+// The host window, run modally: the launcher's message loop for the rest of the run. It never
+// ends normally; every way out ends the process.
 void RunHostWindow() {
     kwrt::LogBegin("CFlashDialog::DoModal");
+    kwrt::CFlashDialog host;
+    host.DoModal();
     kwrt::LogEnd("CFlashDialog::DoModal");
 }
 

@@ -128,6 +128,10 @@ INT_PTR CDialog::DoModal() {
         m_bModal = wasModal;
         return -1;
     }
+    // A modal dialog is shown whatever its template says, as the system's dialog boxes are.
+    if (!::IsWindowVisible(m_hWnd)) {
+        ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+    }
     HWND owner = GetOwnerHandle();
     const bool disableOwner = owner && ::IsWindowEnabled(owner);
     if (disableOwner) {

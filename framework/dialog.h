@@ -14,9 +14,9 @@ class CDialog : public CWnd {
     // Modeless: creates the window from `templateId` (0: the constructor's) with `parent` (null:
     // the constructor's) as owner. False when the template is missing or the window refused.
     BOOL Create(UINT templateId = 0, CWnd* parent = nullptr);
-    // Modal: creates the window, disables its owner, runs the message loop until EndDialog, and
-    // returns the value given to EndDialog (-1 when the window could not be created). The owner is
-    // enabled again before the window is destroyed. Loops nest.
+    // Modal: creates and shows the window, disables its owner, runs the message loop until
+    // EndDialog, and returns the value given to EndDialog (-1 when the window could not be
+    // created). The owner is enabled again before the window is destroyed. Loops nest.
     INT_PTR DoModal();
     // Ends a modal loop with `result` (the loop wakes at once); hides a modeless dialog.
     void EndDialog(INT_PTR result);

@@ -64,6 +64,15 @@ class GdiplusPtr {
             ++gdiplus_detail::g_liveObjects;
         }
     }
+    // Gives the object up to the caller, who deletes it (or hands it to another owner).
+    T* Release() {
+        T* object = m_object;
+        if (object) {
+            --gdiplus_detail::g_liveObjects;
+        }
+        m_object = nullptr;
+        return object;
+    }
     T* Get() const { return m_object; }
     T* operator->() const { return m_object; }
     explicit operator bool() const { return m_object != nullptr; }

@@ -1,0 +1,242 @@
+#include "screens/pyl_main_window.h"
+
+#include <shellapi.h>
+
+#include "core/codepage.h"
+#include "core/os.h"
+#include "core/paths.h"
+#include "core/process.h"
+#include "core/run_log.h"
+#include "download/file_helpers.h"
+#include "framework/gdi_handles.h"
+#include "kwrt/deployment.h"
+#include "res/resource.h"
+#include "skin/skin_resources.h"
+
+namespace kwrt {
+
+namespace {
+
+void Place(CWnd& control, const SkinRect& unscaled) {
+    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
+    control.SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+    control.Invalidate(TRUE);
+}
+
+const wchar_t kPlatformClientKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\PylGame.exe";
+
+}  // namespace
+
+// ---- CPylMainForegroundDialog ----
+
+CPylMainForegroundDialog::CPylMainForegroundDialog() {
+    m_nMarginLeft = 200;  // covers the picture from x = 200 to its right edge
+}
+
+void CPylMainForegroundDialog::DoDataExchange() {
+    CMainForegroundDialog::DoDataExchange();
+    DDX_Control(IDC_BANNER_LABEL, m_bannerLabel);
+    DDX_Control(IDC_GROUP_LABEL, m_groupLabel);
+    DDX_Control(IDC_MINIMIZE_BUTTON, m_minimizeButton);
+    DDX_Control(IDC_CLOSE_BUTTON, m_closeButton);
+    DDX_Control(IDC_GROUP_BUTTON, m_groupButton);
+}
+
+BOOL CPylMainForegroundDialog::OnInitDialog() {
+    LogBegin("CPylMainForegroundDialog::OnInitDialog");
+    CMainForegroundDialog::OnInitDialog();
+    const float s = GetUIScale();
+    // Only the band from 103 to 350 of the picture shows.
+    const POINT band[4] = {{Scaled(s, 0), Scaled(s, 103)},
+                           {Scaled(s, 987), Scaled(s, 103)},
+                           {Scaled(s, 987), Scaled(s, 350)},
+                           {Scaled(s, 0), Scaled(s, 350)}};
+    ScopedRegion region(::CreatePolygonRgn(band, 4, ALTERNATE));
+    if (region && ::SetWindowRgn(m_hWnd, region.Get(), TRUE)) {
+        region.Release();  // the window owns it now
+    }
+    m_bannerLabel.m_nFontStyle = 1;
+    m_bannerLabel.m_nAlign = 0;
+    m_bannerLabel.m_nLineAlign = 1;
+    m_bannerLabel.m_nFontSize = 20;
+    m_bannerLabel.m_crText = 0xFFB0DBFF;
+    m_bannerLabel.SetText(L"");
+    m_speedLabel.m_nAlign = 2;
+    m_speedLabel.m_nFontSize = 14;
+    m_speedLabel.m_crText = 0xFFE3F7FF;
+    m_statusLabel.m_nAlign = 0;
+    m_statusLabel.m_nFontSize = 14;
+    m_statusLabel.m_crText = 0xFFE3F7FF;
+    m_groupLabel.m_nAlign = 0;
+    m_groupLabel.m_nFontSize = 14;
+    m_groupLabel.m_crText = 0xFFFFFFFF;
+    m_groupLabel.SetText(KWRT_CHAT_GROUP_LABEL);
+    m_progress.m_pTrackImage = LoadPngResource(IDP_PROGRESS_TRACK);
+    m_minimizeButton.SetImages(IDP_MINIMIZE, IDP_MINIMIZE_ACTIVE);
+    m_closeButton.SetImages(IDP_CLOSE, IDP_CLOSE_ACTIVE);
+    m_groupButton.SetImages(IDP_GROUP_BUTTON, IDP_GROUP_BUTTON);
+    m_groupButton.m_nFontSize = 14;
+
+    get_pyl_run_parameties(m_loginParams);
+    std::wstring device;
+    GetDeviceId(&device);
+    LogWideText(device);
+    const auto uid = m_loginParams.find("uid");
+    if (uid != m_loginParams.end()) {
+        m_events.SetPlayer(AnsiToWide(uid->second), device);
+        SetStepCallback([this](int code) { m_events.OnStepCode(code); });
+    }
+    for (const char* key : {"auth_key", "uid", "extraInfo"}) {
+        if (m_loginParams.find(key) == m_loginParams.end()) {
+            EndProcessNow();  // started without the platform's login: nothing to show
+        }
+    }
+    return TRUE;
+}
+
+void CPylMainForegroundDialog::LayoutControls() {
+    Place(m_progress, SkinRect{130, 328, 530, 346});
+    Place(m_speedLabel, SkinRect{130, 333, 530, 348});
+    Place(m_statusLabel, SkinRect{530, 323, 730, 338});
+    Place(m_groupLabel, SkinRect{660, 268, 860, 283});
+    Place(m_bannerLabel, SkinRect{276, 185, 721, 249});
+    Place(m_minimizeButton, SkinRect{715, 104, 749, 144});
+    Place(m_closeButton, SkinRect{756, 107, 784, 135});
+    Place(m_groupButton, SkinRect{660, 288, 765, 321});
+}
+
+void CPylMainForegroundDialog::StartLogin() {
+    LogBegin("CPylMainForegroundDialog::StartLogin");
+    StartGame();
+}
+
+void CPylMainForegroundDialog::StartGame() {
+    LogBegin("CPylMainForegroundDialog::StartGame");
+    m_events.StepLogDataUploaded(L"game_start");
+    std::wstring device, hash;
+    GetDeviceId(&device);
+    LogWideText(device);
+    CResourceManager::GetInstance().GetResourceHash(&hash);
+    OpenGame(BuildGameParameters(GetModulePath(), device, hash, m_loginParams));
+}
+
+void CPylMainForegroundDialog::DialogOnClose() {
+    LogText("CPylMainForegroundDialog::DialogOnClose");
+    m_events.StepLogDataUploaded(L"game_download_exit");
+}
+
+void CPylMainForegroundDialog::SetStepLogDataUpByClose() {
+    LogBegin("CPylMainForegroundDialog::SetStepLogDataUpByClose");
+    m_events.StepLogDataUploaded(L"game_download_exit");
+    LogEnd("CPylMainForegroundDialog::SetStepLogDataUpByClose");
+}
+
+BOOL CPylMainForegroundDialog::OnCommand(UINT id, UINT code, HWND control) {
+    switch (id) {
+        case IDC_MINIMIZE_BUTTON:
+            if (m_pCompanion) {
+                m_pCompanion->ShowWindow(SW_MINIMIZE);
+            } else {
+                ShowWindow(SW_MINIMIZE);
+            }
+            return TRUE;
+        case IDC_CLOSE_BUTTON:
+            ::SendNotifyMessageW(m_hWnd, WM_CLOSE, 0, 0);  // the group's confirmation follows
+            return TRUE;
+        case IDC_GROUP_BUTTON:
+            ::ShellExecuteW(nullptr, L"Open", L"iexplore.exe", KWRT_CHAT_GROUP_URL, nullptr,
+                            SW_SHOWMAXIMIZED);
+            return TRUE;
+        default:
+            return CMainForegroundDialog::OnCommand(id, code, control);
+    }
+}
+
+// ---- CPylMainBackgroundDialog ----
+
+CPylMainBackgroundDialog::CPylMainBackgroundDialog() {
+    m_nMessageBoxOffsetX = 160;
+    m_nMessageBoxOffsetY = 90;
+    m_nConstantAlpha = 0;
+    RedrawLayered();
+}
+
+void CPylMainBackgroundDialog::CreateForeground() {
+    if (!m_pForeground) {
+        m_pPylForeground = std::make_unique<CPylMainForegroundDialog>();
+        m_pForeground = m_pPylForeground.get();
+        m_pPylForeground->SetCompanion(this);
+        m_pPylForeground->Create(IDD_MAIN_FOREGROUND, this);
+        m_pPylForeground->ShowWindow(SW_SHOW);
+        SetCloseCallback([this](int) {
+            if (m_pPylForeground) {
+                m_pPylForeground->SetStepLogDataUpByClose();
+            }
+        });
+        LayoutCompanions();
+    }
+    m_nConstantAlpha = 255;
+    RedrawLayered();
+}
+
+void CPylMainBackgroundDialog::MoveBy(int dx, int dy) {
+    if (m_bMovable) {
+        MoveWithCompanions(dx, dy, {m_pForeground, m_pHost});
+    }
+}
+
+void CPylMainBackgroundDialog::LayoutCompanions() {
+    const RECT own = GetWindowRect();
+    if (m_pPylForeground && m_pPylForeground->HasWindow()) {
+        const ForegroundPlacement p = PlaceForeground(*m_pPylForeground);
+        m_pPylForeground->SetBackgroundImage(
+            LoadPngResourceArea(m_nImageId, p.cropX, p.cropY, p.cropWidth, p.cropHeight));
+    }
+    if (m_pHost && m_pHost->HasWindow()) {
+        const float s = GetUIScale();
+        MoveTo(m_pHost->m_hWnd, own.left + Scaled(s, m_pHost->m_nOffsetX),
+               own.top + Scaled(s, m_pHost->m_nOffsetY));
+    }
+}
+
+void CPylMainBackgroundDialog::DialogOnClose() {
+    if (m_onClose) {
+        m_onClose(0);
+    }
+    StartPlatformClient();
+    CResourceManager::GetInstance().SaveLocalResourceInfo();
+    CCDNResourceDownloader::GetInstance().StopAll();
+    // The player sees the launcher gone at once; the exit event, just requested, gets a moment
+    // to reach the event log, so that closes are counted.
+    ShowGroup(SW_HIDE);
+    if (m_pPylForeground) {
+        m_pPylForeground->m_events.WaitForUploads(kExitEventWaitMs);
+    }
+    ::TerminateProcess(::GetCurrentProcess(), 0);
+}
+
+void CPylMainBackgroundDialog::StartPlatformClient() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kPlatformClientKey, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD size = sizeof(path) - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG read =
+        ::RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+    ::RegCloseKey(key);
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return;
+    }
+    const std::wstring client = path;
+    std::wstring folder;
+    if (!client.empty() && PathExists(client) && GetDirectoryPart(client, &folder)) {
+        StartProcess(client, folder, L"");
+    }
+}
+
+}  // namespace kwrt

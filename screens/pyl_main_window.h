@@ -1,0 +1,69 @@
+// The channel's main window pair, the classes the launcher creates: the foreground with the
+// channel's layout, the login parameters, the step events and the game start; and the layered
+// background that creates it, moves the group with the host window and shuts the launcher down
+// when the player closes it.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/command_line.h"
+#include "screens/main_foreground.h"
+#include "screens/step_event_upload.h"
+#include "skin/main_background.h"
+
+namespace kwrt {
+
+class CPylMainForegroundDialog : public CMainForegroundDialog {
+  public:
+    CPylMainForegroundDialog();
+
+    BOOL OnInitDialog() override;
+    void DoDataExchange() override;
+    void DialogOnClose() override;
+    void LayoutControls() override;
+    void LoadBackgroundImage() override {}  // the picture comes from the background
+    void StartLogin() override;
+    void StartGame();
+    void SetStepLogDataUpByClose();
+
+    // The step events: the controller's step codes and the keys sent by name.
+    StepEventReporter m_events;
+    RunParameterMap m_loginParams;
+    CCustomLabel m_bannerLabel;
+    CCustomLabel m_groupLabel;
+    CSkinButton m_minimizeButton;
+    CSkinButton m_closeButton;
+    CSkinButton m_groupButton;
+
+  protected:
+    BOOL OnCommand(UINT id, UINT code, HWND control) override;
+};
+
+class CPylMainBackgroundDialog : public CMainBackgroundDialog {
+  public:
+    // How long a confirmed close, its windows hidden, waits for the exit event to be sent.
+    static constexpr int kExitEventWaitMs = 2000;
+
+    CPylMainBackgroundDialog();
+
+    // Creates and places the foreground once, then shows the background.
+    void CreateForeground();
+    void MoveBy(int dx, int dy) override;
+    void CreateCompanions() override {}
+    void LayoutCompanions() override;
+    // The launcher's shutdown after a confirmed close: the exit event, the platform client,
+    // "version.txt", the downloads stopped, the end of the process.
+    void DialogOnClose() override;
+    void SetCloseCallback(std::function<void(int)> callback) { m_onClose = std::move(callback); }
+    // Starts the platform client that the current user's App Paths key of "PylGame.exe" names.
+    static void StartPlatformClient();
+
+    CDialogBase* m_pHost = nullptr;  // not owned
+    std::function<void(int)> m_onClose;
+
+  private:
+    std::unique_ptr<CPylMainForegroundDialog> m_pPylForeground;  // lives until the process ends
+};
+
+}  // namespace kwrt
