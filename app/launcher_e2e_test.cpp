@@ -58,7 +58,9 @@ std::string Quoted(const std::string& text) {
 
 class LauncherE2eTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    void SetUp() override { Prepare(false); }
+    // The studio's content, with the launcher's own files too when `withLauncher`.
+    void Prepare(bool withLauncher) {
         m_strBin = Env("KWRT_WINDOWS_BIN");
         m_strWine = Env("KWRT_WINE").empty() ? "wine" : Env("KWRT_WINE");
         m_strPrefix = Env("WINEPREFIX");
@@ -89,6 +91,13 @@ class LauncherE2eTest : public ::testing::Test {
                             testing::RandomBytes(100000, static_cast<unsigned>(i)));
         }
         pack::PackOptions pack;
+        if (withLauncher) {
+            const std::wstring launcher = m_temp.Join(L"studio/launcher");
+            CreateDirectoryTree(launcher);
+            testing::CopyFileOrFail(Utf8ToWide(m_strBin + "/kwrt_launcher.exe"),
+                                    launcher + L"/kwrt_launcher.exe");
+            pack.launcherDir = launcher;
+        }
         pack.gameDir = game;
         pack.outRoot = m_temp.Join(L"cdn");
         pack.configPath = L"pyl/v1/res_config.txt";
@@ -147,10 +156,13 @@ class LauncherE2eTest : public ::testing::Test {
     std::string Program(const std::string& name) const {
         return Quoted(m_strWine) + " " + Quoted(m_strBin + "/" + name + ".exe");
     }
-    void StartLauncher(const std::string& arguments = "auth_key:key-1 uid:42 extraInfo:x:y") {
-        ASSERT_TRUE(m_launcher.Start(
-            L"/bin/sh", {L"-c", Utf8ToWide("exec " + Program("kwrt_launcher") + " " + arguments +
-                                           " >/dev/null 2>&1")}));
+    // `program`: the shipped exe, or "quick/kwrt_launcher", the tests' build with short pauses
+    // between tries.
+    void StartLauncher(const std::string& arguments = "auth_key:key-1 uid:42 extraInfo:x:y",
+                       const std::string& program = "kwrt_launcher") {
+        ASSERT_TRUE(
+            m_launcher.Start(L"/bin/sh", {L"-c", Utf8ToWide("exec " + Program(program) + " " +
+                                                            arguments + " >/dev/null 2>&1")}));
     }
     // Runs the probe; its lines as KEY -> values, in order.
     std::vector<std::pair<std::string, std::string>> Probe(const std::string& arguments) {
@@ -371,6 +383,74 @@ TEST_F(LauncherE2eTest, ClosingAsksOnceAndShutsTheLauncherDown) {
     EXPECT_TRUE(ReadManifestFile(Utf8ToWide(m_strInstall + "version.txt"), &records));
     EXPECT_FALSE(records.empty());
     EXPECT_TRUE(GameCommandLine(0).empty()) << "the game started although the player closed";
+}
+
+TEST_F(LauncherE2eTest, ALauncherUpdateRestartsThroughTheEntranceAndThenStartsTheGame) {
+    Prepare(true);
+    StartServer(0);
+    // ENTRANCE: a platform client's part, played by kwrt-journal restart (through a batch file,
+    // since the launcher starts ENTRANCE with nothing but LAUNCHER_REBOOT=TRUE).
+    std::string journal = "Z:" + m_strBin + "/kwrt-journal.exe";
+    std::replace(journal.begin(), journal.end(), '/', '\\');
+    fs::create_directories(m_strInstall + "platform");
+    WriteWholeFile(Utf8ToWide(m_strInstall + "platform/restart.bat"),
+                   "@\"" + journal + "\" restart --launcher-dir C:\\" + kInstallFolder +
+                       " --program C:\\" + kInstallFolder +
+                       "\\kwrt_launcher.exe --login \"auth_key:key-1 uid:42 extraInfo:x:y\"\r\n");
+    StartLauncher(std::string("auth_key:key-1 uid:42 extraInfo:x:y ENTRANCE=C:/") + kInstallFolder +
+                  "/platform/restart.bat");
+    EXPECT_EQ(WaitForBox(), "Launcher更新完成,准备重启Launcher!");
+    EXPECT_EQ(Value(Probe("texts"), "status"), "Launcher更新完成,正在重启Launcher...");
+    Screenshot("launcher-restart-notice");
+    ASSERT_TRUE(Press("box", 1008));
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+
+    // The journal applied, the new launcher started with the login, the game installed and
+    // started by it.
+    const std::string line = GameCommandLine(90000);
+    ASSERT_FALSE(line.empty());
+    EXPECT_NE(line.find(std::string(" ENTRANCE=C:/") + kInstallFolder + "/kwrt_launcher.exe "),
+              std::string::npos)
+        << line;
+    const size_t login = line.find("LOGIN_DATA=");
+    ASSERT_NE(login, std::string::npos);
+    EXPECT_EQ(Base64Decode(line.substr(login + 11)), "auth_key=key-1,uid=42,extraInfo=x:y");
+    EXPECT_FALSE(fs::exists(m_strInstall + "launcher.tmp"));
+    EXPECT_EQ(ReadFileOrEmpty(Utf8ToWide(m_strInstall + "kwrt_launcher.exe")),
+              ReadFileOrEmpty(Utf8ToWide(m_strBin + "/kwrt_launcher.exe")));
+}
+
+// A config the CDN fails to serve: its ten tries fail, the status line and a retry box say so.
+devserver::Fault FailingConfig(int times) {
+    devserver::Fault fault;
+    fault.path = "/pyl/v1/res_config.txt";
+    fault.status = 503;
+    fault.times = times;
+    return fault;
+}
+
+TEST_F(LauncherE2eTest, RetryAfterAFailingConfigStartsAgainAtTheNotice) {
+    StartServer(0, {FailingConfig(10)});  // the first round only
+    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "quick/kwrt_launcher");
+    EXPECT_EQ(WaitForBox(), "比对服务器资源失败!");
+    EXPECT_EQ(Value(Probe("texts"), "status"), "比对服务器资源失败!");
+    Screenshot("launcher-retry");
+    EXPECT_EQ(Requests("notice").size(), 1u);
+    ASSERT_TRUE(Press("box", 1008));  // "重试"
+    ASSERT_TRUE(WatchUntil("资源更新完成,准备启动游戏."));
+    EXPECT_TRUE(Seen("status", "获取游戏更新地址...") || Requests("notice").size() == 2u);
+    EXPECT_FALSE(GameCommandLine().empty());
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+    EXPECT_EQ(Requests("notice").size(), 2u);
+}
+
+TEST_F(LauncherE2eTest, ExitAfterAFailingConfigEndsTheProcess) {
+    StartServer(0, {FailingConfig(-1)});
+    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "quick/kwrt_launcher");
+    EXPECT_EQ(WaitForBox(), "比对服务器资源失败!");
+    ASSERT_TRUE(Press("box", 1009));  // "退出"
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+    EXPECT_TRUE(GameCommandLine(0).empty());
 }
 
 TEST_F(LauncherE2eTest, ARunningGameHoldsTheUpdateBack) {

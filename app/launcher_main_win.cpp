@@ -3,6 +3,8 @@
 
 #include "core/launcher_app.h"
 #include "core/run_log.h"
+#include "download/downloader_task.h"
+#include "download/http_transfer.h"
 #include "framework/application.h"
 #include "screens/flash_dialog.h"
 
@@ -22,6 +24,11 @@ void RunHostWindow() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Common controls and GDI+, before start-up runs.
     kwrt::CApplication ui;
+#ifdef KWRT_TEST_PAUSE_MS
+    // The end-to-end tests' build only: the pauses between tries are short.
+    kwrt::HttpTransfer::SetRetryPauseForTesting(KWRT_TEST_PAUSE_MS);
+    kwrt::DownloaderTask::SetPollIntervalForTesting(KWRT_TEST_PAUSE_MS);
+#endif
     kwrt::CPylLauncherApp::Hooks hooks;
     hooks.m_fnRunHostWindow = RunHostWindow;
     kwrt::CPylLauncherApp app(hooks);
