@@ -58,9 +58,10 @@ std::string Quoted(const std::string& text) {
 
 class LauncherE2eTest : public ::testing::Test {
   protected:
-    void SetUp() override { Prepare(false); }
-    // The studio's content, with the launcher's own files too when `withLauncher`.
-    void Prepare(bool withLauncher) {
+    void SetUp() override { Prepare(false, true); }
+    // The studio's content: the launcher's own files too when `withLauncher`, the game's
+    // executable unless `withoutGame`.
+    void Prepare(bool withLauncher, bool withGame) {
         m_strBin = Env("KWRT_WINDOWS_BIN");
         m_strWine = Env("KWRT_WINE").empty() ? "wine" : Env("KWRT_WINE");
         m_strPrefix = Env("WINEPREFIX");
@@ -82,10 +83,16 @@ class LauncherE2eTest : public ::testing::Test {
                        std::string("C:\\") + kInstallFolder + "\\");
         RemoveFile(Utf8ToWide(m_strDataDir + "KWRTLog.txt"));
 
-        // The studio's game: the stub game and some data, packed for the CDN.
+        // The studio's game: the stub game and some data, packed for the CDN (again, when a
+        // test prepares content of its own).
         const std::wstring game = m_temp.Join(L"studio/game");
+        fs::remove_all(WideToUtf8(m_temp.Join(L"studio")));
+        fs::remove_all(WideToUtf8(m_temp.Join(L"cdn")));
         CreateDirectoryTree(game);
-        testing::CopyFileOrFail(Utf8ToWide(m_strBin + "/stub_game.exe"), game + L"/kwrt_game.exe");
+        if (withGame) {
+            testing::CopyFileOrFail(Utf8ToWide(m_strBin + "/stub_game.exe"),
+                                    game + L"/kwrt_game.exe");
+        }
         for (int i = 0; i < 12; ++i) {
             WriteBinaryFile(game + L"/data/f" + std::to_wstring(i) + L".pak",
                             testing::RandomBytes(100000, static_cast<unsigned>(i)));
@@ -328,6 +335,14 @@ TEST_F(LauncherE2eTest, AFreshInstallWalksTheRoadAndStartsTheGame) {
         Json::Value document;
         ASSERT_TRUE(Json::Reader().parse(request["body"].asString(), document));
         EXPECT_EQ(document.size(), 9u);
+        size_t at = 0;
+        for (const char* member : {"appkey", "biz_plat", "log_name", "log_src", "case_key", "uid",
+                                   "mid", "time_str", "event_key"}) {
+            const size_t found =
+                request["body"].asString().find("\"" + std::string(member) + "\":", at);
+            EXPECT_NE(found, std::string::npos) << member << " out of order";
+            at = found == std::string::npos ? at : found;
+        }
         EXPECT_EQ(document["uid"].asString(), "42");
         EXPECT_EQ(document["mid"].asString(), match[2].str());
         EXPECT_TRUE(
@@ -386,7 +401,7 @@ TEST_F(LauncherE2eTest, ClosingAsksOnceAndShutsTheLauncherDown) {
 }
 
 TEST_F(LauncherE2eTest, ALauncherUpdateRestartsThroughTheEntranceAndThenStartsTheGame) {
-    Prepare(true);
+    Prepare(true, true);
     StartServer(0);
     // ENTRANCE: a platform client's part, played by kwrt-journal restart (through a batch file,
     // since the launcher starts ENTRANCE with nothing but LAUNCHER_REBOOT=TRUE).
@@ -451,6 +466,15 @@ TEST_F(LauncherE2eTest, ExitAfterAFailingConfigEndsTheProcess) {
     ASSERT_TRUE(Press("box", 1009));  // "退出"
     EXPECT_EQ(m_launcher.Wait(30000), 0);
     EXPECT_TRUE(GameCommandLine(0).empty());
+}
+
+TEST_F(LauncherE2eTest, AGameThatCannotStartIsReportedWithItsErrorCode) {
+    Prepare(false, false);  // content without the game's executable
+    StartServer(0);
+    StartLauncher();
+    EXPECT_EQ(WaitForBox(), "启动失败，错误代码:2");  // the file is missing
+    ASSERT_TRUE(Press("box", 1008));
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
 }
 
 TEST_F(LauncherE2eTest, ARunningGameHoldsTheUpdateBack) {

@@ -86,7 +86,7 @@ BOOL CPylMainForegroundDialog::OnInitDialog() {
     const auto uid = m_loginParams.find("uid");
     if (uid != m_loginParams.end()) {
         m_events.SetPlayer(AnsiToWide(uid->second), device);
-        SetStepCallback([this](int code) { m_events.OnStepCode(code); });
+        SetStepCallback([this](int code) { OnStepCode(code); });
     }
     for (const char* key : {"auth_key", "uid", "extraInfo"}) {
         if (m_loginParams.find(key) == m_loginParams.end()) {
@@ -114,7 +114,7 @@ void CPylMainForegroundDialog::StartLogin() {
 
 void CPylMainForegroundDialog::StartGame() {
     LogBegin("CPylMainForegroundDialog::StartGame");
-    m_events.StepLogDataUploaded(L"game_start");
+    StepLogDataUploaded(L"game_start");
     std::wstring device, hash;
     GetDeviceId(&device);
     LogWideText(device);
@@ -124,12 +124,12 @@ void CPylMainForegroundDialog::StartGame() {
 
 void CPylMainForegroundDialog::DialogOnClose() {
     LogText("CPylMainForegroundDialog::DialogOnClose");
-    m_events.StepLogDataUploaded(L"game_download_exit");
+    StepLogDataUploaded(L"game_download_exit");
 }
 
 void CPylMainForegroundDialog::SetStepLogDataUpByClose() {
     LogBegin("CPylMainForegroundDialog::SetStepLogDataUpByClose");
-    m_events.StepLogDataUploaded(L"game_download_exit");
+    StepLogDataUploaded(L"game_download_exit");
     LogEnd("CPylMainForegroundDialog::SetStepLogDataUpByClose");
 }
 

@@ -27,7 +27,16 @@ class CPylMainForegroundDialog : public CMainForegroundDialog {
     void StartGame();
     void SetStepLogDataUpByClose();
 
-    // The step events: the controller's step codes and the keys sent by name.
+    // The step events: the controller's step codes, the keys sent by name, and their answers;
+    // each key at most once per run.
+    void OnStepCode(int code) { m_events.OnStepCode(code); }
+    void StepLogDataUploaded(const std::wstring& key) { m_events.StepLogDataUploaded(key); }
+    void OrvandelLogDataUploaded(int code, const std::wstring& msg, const std::wstring& stepKey,
+                                 const std::wstring& uid) {
+        m_events.OrvandelLogDataUploaded(code, msg, stepKey, uid);
+    }
+
+    // The upload request (m_upload) and the keys already sent (m_uploadedSteps).
     StepEventReporter m_events;
     RunParameterMap m_loginParams;
     CCustomLabel m_bannerLabel;
