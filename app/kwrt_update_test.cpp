@@ -95,16 +95,7 @@ std::string WaitForCommandLine(const std::wstring& exe) {
     return line;
 }
 
-// The complete lines of a file.
-std::vector<std::string> ReadLines(const std::wstring& path) {
-    const std::string text = ReadFileOrEmpty(path);
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using testing::ReadFileLines;
 
 class KwrtUpdateTest : public ::testing::Test {
   protected:
@@ -178,7 +169,7 @@ class KwrtUpdateTest : public ::testing::Test {
         const int code = child.Wait(120000);
         m_states.clear();
         m_nRepairChecked = m_nRepairDamaged = -1;
-        for (const std::string& line : ReadLines(m_strEvents)) {
+        for (const std::string& line : ReadFileLines(m_strEvents)) {
             Json::Value event;
             if (!Json::Reader().parse(line, event)) {
                 continue;
@@ -201,7 +192,9 @@ class KwrtUpdateTest : public ::testing::Test {
         ASSERT_EQ(ReadFileOrEmpty(m_strRoot + L"kwrt_launcher.exe"), "launcher v1");
     }
     // The devserver's journal: one JSON object per request.
-    std::vector<std::string> ReadRequests() { return ReadLines(m_temp.Join(L"requests.jsonl")); }
+    std::vector<std::string> ReadRequests() {
+        return ReadFileLines(m_temp.Join(L"requests.jsonl"));
+    }
     size_t RequestCount() { return ReadRequests().size(); }
     // The names of the offered files whose bytes a range request after the first `before`
     // requests asked for, wholly or in part.

@@ -41,16 +41,7 @@ std::string Env(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The complete lines of a file.
-std::vector<std::string> ReadLines(const std::wstring& path) {
-    const std::string text = ReadFileOrEmpty(path);
-    std::vector<std::string> lines;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
+using testing::ReadFileLines;
 
 std::string Quoted(const std::string& text) {
     return "'" + text + "'";
@@ -179,7 +170,7 @@ class LauncherE2eTest : public ::testing::Test {
                                                Quoted(WideToUtf8(out)) + " 2>/dev/null")},
                             120000);
         std::vector<std::pair<std::string, std::string>> lines;
-        for (std::string line : ReadLines(out)) {
+        for (std::string line : ReadFileLines(out)) {
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();  // a Windows program's line end
             }
@@ -251,7 +242,7 @@ class LauncherE2eTest : public ::testing::Test {
     }
     std::vector<Json::Value> Requests(const std::string& service) {
         std::vector<Json::Value> requests;
-        for (const std::string& line : ReadLines(m_temp.Join(L"requests.jsonl"))) {
+        for (const std::string& line : ReadFileLines(m_temp.Join(L"requests.jsonl"))) {
             Json::Value request;
             if (Json::Reader().parse(line, request) && request["service"].asString() == service) {
                 requests.push_back(request);

@@ -74,23 +74,15 @@ void CFlashDialog::OnPaint() {
 }
 
 void CFlashDialog::OnLButtonDown(UINT, POINT) {
-    BeginDrag(m_hWnd, &m_ptLastCursor);
-    m_bDragging = TRUE;
+    DragGroupDown(&m_bDragging, &m_ptLastCursor);
 }
 
 void CFlashDialog::OnLButtonUp(UINT, POINT) {
-    m_bDragging = FALSE;
-    ::ReleaseCapture();
+    DragGroupUp(&m_bDragging);
 }
 
 void CFlashDialog::OnMouseMove(UINT, POINT) {
-    if (!m_bDragging) {
-        return;
-    }
-    const SIZE delta = DragStep(&m_ptLastCursor);
-    if (m_pCompanion) {
-        m_pCompanion->MoveBy(delta.cx, delta.cy);
-    }
+    DragGroupMove(m_bDragging, &m_ptLastCursor);
 }
 
 }  // namespace kwrt

@@ -9,13 +9,6 @@ namespace kwrt {
 
 namespace {
 
-void Place(CWnd& control, const SkinRect& unscaled) {
-    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
-    control.SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-    control.Invalidate(TRUE);
-}
-
 const unsigned kTextColour = 0xFFD7F0FF;
 
 }  // namespace
@@ -114,8 +107,8 @@ BOOL CMainForegroundDialog::OnInitDialog() {
 }
 
 void CMainForegroundDialog::LayoutControls() {
-    Place(m_progress, SkinRect{11, 358, 700, 376});
-    Place(m_statusLabel, SkinRect{9, 369, 705, 382});
+    PlaceControl(m_progress, SkinRect{11, 358, 700, 376});
+    PlaceControl(m_statusLabel, SkinRect{9, 369, 705, 382});
 }
 
 void CMainForegroundDialog::LoadBackgroundImage() {
@@ -238,23 +231,15 @@ LRESULT CMainForegroundDialog::OnUserMessage(UINT message, WPARAM wParam, LPARAM
 }
 
 void CMainForegroundDialog::OnLButtonDown(UINT, POINT) {
-    BeginDrag(m_hWnd, &m_ptLastCursor);
-    m_bDragging = TRUE;
+    DragGroupDown(&m_bDragging, &m_ptLastCursor);
 }
 
 void CMainForegroundDialog::OnLButtonUp(UINT, POINT) {
-    m_bDragging = FALSE;
-    ::ReleaseCapture();
+    DragGroupUp(&m_bDragging);
 }
 
 void CMainForegroundDialog::OnMouseMove(UINT, POINT) {
-    if (!m_bDragging) {
-        return;
-    }
-    const SIZE delta = DragStep(&m_ptLastCursor);
-    if (m_pCompanion) {
-        m_pCompanion->MoveBy(delta.cx, delta.cy);
-    }
+    DragGroupMove(m_bDragging, &m_ptLastCursor);
 }
 
 }  // namespace kwrt

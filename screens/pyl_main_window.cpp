@@ -17,13 +17,6 @@ namespace kwrt {
 
 namespace {
 
-void Place(CWnd& control, const SkinRect& unscaled) {
-    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
-    control.SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-    control.Invalidate(TRUE);
-}
-
 const wchar_t kPlatformClientKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\PylGame.exe";
 
@@ -44,40 +37,59 @@ void CPylMainForegroundDialog::DoDataExchange() {
     DDX_Control(IDC_GROUP_BUTTON, m_groupButton);
 }
 
-BOOL CPylMainForegroundDialog::OnInitDialog() {
-    LogBegin("CPylMainForegroundDialog::OnInitDialog");
-    CMainForegroundDialog::OnInitDialog();
+void ApplyChannelLook(HWND window, const ChannelControls& c) {
     const float s = GetUIScale();
-    // Only the band from 103 to 350 of the picture shows.
     const POINT band[4] = {{Scaled(s, 0), Scaled(s, 103)},
                            {Scaled(s, 987), Scaled(s, 103)},
                            {Scaled(s, 987), Scaled(s, 350)},
                            {Scaled(s, 0), Scaled(s, 350)}};
     ScopedRegion region(::CreatePolygonRgn(band, 4, ALTERNATE));
-    if (region && ::SetWindowRgn(m_hWnd, region.Get(), TRUE)) {
+    if (region && ::SetWindowRgn(window, region.Get(), TRUE)) {
         region.Release();  // the window owns it now
     }
-    m_bannerLabel.m_nFontStyle = 1;
-    m_bannerLabel.m_nAlign = 0;
-    m_bannerLabel.m_nLineAlign = 1;
-    m_bannerLabel.m_nFontSize = 20;
-    m_bannerLabel.m_crText = 0xFFB0DBFF;
-    m_bannerLabel.SetText(L"");
-    m_speedLabel.m_nAlign = 2;
-    m_speedLabel.m_nFontSize = 14;
-    m_speedLabel.m_crText = 0xFFE3F7FF;
-    m_statusLabel.m_nAlign = 0;
-    m_statusLabel.m_nFontSize = 14;
-    m_statusLabel.m_crText = 0xFFE3F7FF;
-    m_groupLabel.m_nAlign = 0;
-    m_groupLabel.m_nFontSize = 14;
-    m_groupLabel.m_crText = 0xFFFFFFFF;
-    m_groupLabel.SetText(KWRT_CHAT_GROUP_LABEL);
-    m_progress.m_pTrackImage = LoadPngResource(IDP_PROGRESS_TRACK);
-    m_minimizeButton.SetImages(IDP_MINIMIZE, IDP_MINIMIZE_ACTIVE);
-    m_closeButton.SetImages(IDP_CLOSE, IDP_CLOSE_ACTIVE);
-    m_groupButton.SetImages(IDP_GROUP_BUTTON, IDP_GROUP_BUTTON);
-    m_groupButton.m_nFontSize = 14;
+    c.bannerLabel.m_nFontStyle = 1;
+    c.bannerLabel.m_nAlign = 0;
+    c.bannerLabel.m_nLineAlign = 1;
+    c.bannerLabel.m_nFontSize = 20;
+    c.bannerLabel.m_crText = 0xFFB0DBFF;
+    c.bannerLabel.SetText(L"");
+    c.speedLabel.m_nAlign = 2;
+    c.speedLabel.m_nFontSize = 14;
+    c.speedLabel.m_crText = 0xFFE3F7FF;
+    c.statusLabel.m_nAlign = 0;
+    c.statusLabel.m_nFontSize = 14;
+    c.statusLabel.m_crText = 0xFFE3F7FF;
+    c.groupLabel.m_nAlign = 0;
+    c.groupLabel.m_nFontSize = 14;
+    c.groupLabel.m_crText = 0xFFFFFFFF;
+    c.groupLabel.SetText(KWRT_CHAT_GROUP_LABEL);
+    c.progress.m_pTrackImage = LoadPngResource(IDP_PROGRESS_TRACK);
+    c.minimizeButton.SetImages(IDP_MINIMIZE, IDP_MINIMIZE_ACTIVE);
+    c.closeButton.SetImages(IDP_CLOSE, IDP_CLOSE_ACTIVE);
+    c.groupButton.SetImages(IDP_GROUP_BUTTON, IDP_GROUP_BUTTON);
+    c.groupButton.m_nFontSize = 14;
+}
+
+void LayoutChannelControls(const ChannelControls& c) {
+    PlaceControl(c.progress, SkinRect{130, 328, 530, 346});
+    PlaceControl(c.speedLabel, SkinRect{130, 333, 530, 348});
+    PlaceControl(c.statusLabel, SkinRect{530, 323, 730, 338});
+    PlaceControl(c.groupLabel, SkinRect{660, 268, 860, 283});
+    PlaceControl(c.bannerLabel, SkinRect{276, 185, 721, 249});
+    PlaceControl(c.minimizeButton, SkinRect{715, 104, 749, 144});
+    PlaceControl(c.closeButton, SkinRect{756, 107, 784, 135});
+    PlaceControl(c.groupButton, SkinRect{660, 288, 765, 321});
+}
+
+ChannelControls CPylMainForegroundDialog::Controls() {
+    return ChannelControls{m_progress,   m_speedLabel,     m_statusLabel, m_bannerLabel,
+                           m_groupLabel, m_minimizeButton, m_closeButton, m_groupButton};
+}
+
+BOOL CPylMainForegroundDialog::OnInitDialog() {
+    LogBegin("CPylMainForegroundDialog::OnInitDialog");
+    CMainForegroundDialog::OnInitDialog();
+    ApplyChannelLook(m_hWnd, Controls());
 
     get_pyl_run_parameties(m_loginParams);
     std::wstring device;
@@ -97,14 +109,7 @@ BOOL CPylMainForegroundDialog::OnInitDialog() {
 }
 
 void CPylMainForegroundDialog::LayoutControls() {
-    Place(m_progress, SkinRect{130, 328, 530, 346});
-    Place(m_speedLabel, SkinRect{130, 333, 530, 348});
-    Place(m_statusLabel, SkinRect{530, 323, 730, 338});
-    Place(m_groupLabel, SkinRect{660, 268, 860, 283});
-    Place(m_bannerLabel, SkinRect{276, 185, 721, 249});
-    Place(m_minimizeButton, SkinRect{715, 104, 749, 144});
-    Place(m_closeButton, SkinRect{756, 107, 784, 135});
-    Place(m_groupButton, SkinRect{660, 288, 765, 321});
+    LayoutChannelControls(Controls());
 }
 
 void CPylMainForegroundDialog::StartLogin() {

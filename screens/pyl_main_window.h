@@ -14,6 +14,25 @@
 
 namespace kwrt {
 
+// The controls of the channel's main foreground, as the launcher's window and the gallery's
+// preview both carry them.
+struct ChannelControls {
+    CCustomProgress& progress;
+    CCustomLabel& speedLabel;
+    CCustomLabel& statusLabel;
+    CCustomLabel& bannerLabel;
+    CCustomLabel& groupLabel;
+    CSkinButton& minimizeButton;
+    CSkinButton& closeButton;
+    CSkinButton& groupButton;
+};
+
+// The channel's look of a foreground: only the band from 103 to 350 of the picture shows, the
+// label styles, the bar's track and the button images.
+void ApplyChannelLook(HWND window, const ChannelControls& controls);
+// The channel's layout table, at the UI scale.
+void LayoutChannelControls(const ChannelControls& controls);
+
 class CPylMainForegroundDialog : public CMainForegroundDialog {
   public:
     CPylMainForegroundDialog();
@@ -47,6 +66,9 @@ class CPylMainForegroundDialog : public CMainForegroundDialog {
 
   protected:
     BOOL OnCommand(UINT id, UINT code, HWND control) override;
+
+  private:
+    ChannelControls Controls();
 };
 
 class CPylMainBackgroundDialog : public CMainBackgroundDialog {

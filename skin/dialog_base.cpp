@@ -107,6 +107,26 @@ SIZE CDialogBase::DragStep(POINT* last) {
     return delta;
 }
 
+void CDialogBase::DragGroupDown(BOOL* dragging, POINT* last) {
+    BeginDrag(m_hWnd, last);
+    *dragging = TRUE;
+}
+
+void CDialogBase::DragGroupUp(BOOL* dragging) {
+    *dragging = FALSE;
+    ::ReleaseCapture();
+}
+
+void CDialogBase::DragGroupMove(BOOL dragging, POINT* last) {
+    if (!dragging) {
+        return;
+    }
+    const SIZE delta = DragStep(last);
+    if (m_pCompanion) {
+        m_pCompanion->MoveBy(delta.cx, delta.cy);
+    }
+}
+
 void CDialogBase::CenterOnScreen() {
     if (!m_hWnd) {
         return;

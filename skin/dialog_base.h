@@ -65,6 +65,11 @@ class CDialogBase : public CDialog {
     // captured; each step gives the cursor's move since the previous one.
     static void BeginDrag(HWND window, POINT* last);
     static SIZE DragStep(POINT* last);
+    // A drag that moves the group through the companion: the button pressed, released, and the
+    // mouse moved (nothing moves without a companion).
+    void DragGroupDown(BOOL* dragging, POINT* last);
+    static void DragGroupUp(BOOL* dragging);
+    void DragGroupMove(BOOL dragging, POINT* last);
 };
 
 }  // namespace kwrt

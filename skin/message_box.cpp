@@ -12,12 +12,6 @@ std::vector<CSkinDialog*> g_openMessageBoxes;
 
 namespace {
 
-// Moves a control to a scaled rectangle of its dialog's client area.
-void PlaceControl(CWnd& control, const SkinRect& unscaled) {
-    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
-    control.MoveWindow(r.left, r.top, r.Width(), r.Height(), TRUE);
-}
-
 void ShowBoxAndForeground(CSkinDialog* box, int command) {
     if (box->m_pForeground) {
         box->m_pForeground->ShowWindow(command);
@@ -77,29 +71,19 @@ void CSkinUIDialog::OnShowWindow(BOOL show, UINT status) {
 }
 
 void CSkinUIDialog::OnLButtonDown(UINT, POINT) {
-    if (!m_bMovable) {
-        return;
+    if (m_bMovable) {
+        DragGroupDown(&m_bDragging, &m_ptLastCursor);
     }
-    BeginDrag(m_hWnd, &m_ptLastCursor);
-    m_bDragging = TRUE;
 }
 
 void CSkinUIDialog::OnLButtonUp(UINT, POINT) {
-    if (!m_bMovable) {
-        return;
+    if (m_bMovable) {
+        DragGroupUp(&m_bDragging);
     }
-    m_bDragging = FALSE;
-    ::ReleaseCapture();
 }
 
 void CSkinUIDialog::OnMouseMove(UINT, POINT) {
-    if (!m_bDragging) {
-        return;
-    }
-    const SIZE delta = DragStep(&m_ptLastCursor);
-    if (m_pCompanion) {
-        m_pCompanion->MoveBy(delta.cx, delta.cy);
-    }
+    DragGroupMove(m_bDragging, &m_ptLastCursor);
 }
 
 // ---- CSkinMessageBox ----

@@ -40,6 +40,13 @@ void InvalidateWithParent(CWnd& control) {
 
 }  // namespace
 
+void PlaceControl(CWnd& control, const SkinRect& unscaled) {
+    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
+    control.SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+    control.Invalidate(TRUE);
+}
+
 // ---- CSkinButton ----
 
 void CSkinButton::SetImages(UINT normalId, UINT activeId) {

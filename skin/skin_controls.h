@@ -11,6 +11,10 @@
 
 namespace kwrt {
 
+// Places a control of a foreground at its unscaled layout rectangle times the UI scale (each edge
+// truncated), and repaints it.
+void PlaceControl(CWnd& control, const SkinRect& unscaled);
+
 class CSkinButton : public CButton {
   public:
     // Loads both images (the same id twice: a button without a hover look). No repaint.

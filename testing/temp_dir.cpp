@@ -72,6 +72,16 @@ void WriteFileOrFail(const std::wstring& path, const std::string& bytes) {
     ASSERT_TRUE(WriteWholeFile(path, bytes)) << "cannot write " << WideToUtf8(path);
 }
 
+std::vector<std::string> ReadFileLines(const std::wstring& path) {
+    const std::string text = ReadFileOrEmpty(path);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 std::string ReadFileOrEmpty(const std::wstring& path) {
     std::string bytes;
     ReadWholeFile(path, &bytes);

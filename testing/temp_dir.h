@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kwrt::testing {
 
@@ -25,6 +26,8 @@ class TempDir {
 void WriteFileOrFail(const std::wstring& path, const std::string& bytes);
 // The whole content of `path`; empty when it cannot be read.
 std::string ReadFileOrEmpty(const std::wstring& path);
+// The complete ("\n"-ended) lines of a file; none when it cannot be read.
+std::vector<std::string> ReadFileLines(const std::wstring& path);
 // The suffix of executables: ".exe" on Windows, nothing elsewhere.
 std::wstring ExecutableSuffix();
 

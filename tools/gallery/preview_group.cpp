@@ -2,18 +2,10 @@
 
 #include "framework/gdi_handles.h"
 #include "res/resource.h"
+#include "screens/pyl_main_window.h"
 #include "skin/skin_resources.h"
 
 namespace kwrt {
-namespace {
-
-void Place(CWnd& control, const SkinRect& unscaled) {
-    const SkinRect r = ScaledRect(GetUIScale(), unscaled);
-    control.SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-}  // namespace
 
 CPreviewForeground::CPreviewForeground() : CSkinUIDialog(IDD_MAIN_FOREGROUND, nullptr) {
     m_nMarginLeft = 200;  // the foreground covers the picture from x = 200
@@ -32,43 +24,11 @@ void CPreviewForeground::DoDataExchange() {
 
 BOOL CPreviewForeground::OnInitDialog() {
     CSkinUIDialog::OnInitDialog();
-    const float s = GetUIScale();
-    // Only the band from 103 to 350 of the picture shows.
-    const POINT band[4] = {{Scaled(s, 0), Scaled(s, 103)},
-                           {Scaled(s, 987), Scaled(s, 103)},
-                           {Scaled(s, 987), Scaled(s, 350)},
-                           {Scaled(s, 0), Scaled(s, 350)}};
-    ScopedRegion region(::CreatePolygonRgn(band, 4, ALTERNATE));
-    if (region && ::SetWindowRgn(m_hWnd, region.Get(), TRUE)) {
-        region.Release();  // the window owns it now
-    }
-    m_bannerLabel.m_nFontStyle = 1;
-    m_bannerLabel.m_nLineAlign = 1;
-    m_bannerLabel.m_nFontSize = 20;
-    m_bannerLabel.m_crText = 0xFFB0DBFF;
-    m_speedLabel.m_nAlign = 2;
-    m_speedLabel.m_nFontSize = 14;
-    m_speedLabel.m_crText = 0xFFE3F7FF;
-    m_statusLabel.m_nFontSize = 14;
-    m_statusLabel.m_crText = 0xFFE3F7FF;
-    m_groupLabel.m_nFontSize = 14;
-    m_groupLabel.m_crText = 0xFFFFFFFF;
-    m_groupLabel.SetText(L"官方群 3826517");
-    m_progress.m_pTrackImage = LoadPngResource(IDP_PROGRESS_TRACK);
+    const ChannelControls controls{m_progress,   m_speedLabel,     m_statusLabel, m_bannerLabel,
+                                   m_groupLabel, m_minimizeButton, m_closeButton, m_groupButton};
+    ApplyChannelLook(m_hWnd, controls);
     m_progress.LoadFillImage();
-    m_minimizeButton.SetImages(IDP_MINIMIZE, IDP_MINIMIZE_ACTIVE);
-    m_closeButton.SetImages(IDP_CLOSE, IDP_CLOSE_ACTIVE);
-    m_groupButton.SetImages(IDP_GROUP_BUTTON, IDP_GROUP_BUTTON);
-    m_groupButton.m_nFontSize = 14;
-
-    Place(m_progress, SkinRect{130, 328, 530, 346});
-    Place(m_speedLabel, SkinRect{130, 333, 530, 348});
-    Place(m_statusLabel, SkinRect{530, 323, 730, 338});
-    Place(m_groupLabel, SkinRect{660, 268, 860, 283});
-    Place(m_bannerLabel, SkinRect{276, 185, 721, 249});
-    Place(m_minimizeButton, SkinRect{715, 104, 749, 144});
-    Place(m_closeButton, SkinRect{756, 107, 784, 135});
-    Place(m_groupButton, SkinRect{660, 288, 765, 321});
+    LayoutChannelControls(controls);
     return TRUE;
 }
 
