@@ -497,18 +497,53 @@ TEST_F(LauncherE2eTest, ARunningGameHoldsTheUpdateBack) {
 // The window group's places: the foreground 200 pixels (times the scale) right of the
 // background, the host at (278, 119), the speed line at its layout place. Runs at the prefix's
 // scale: 1, or 1.25 in the 120-DPI prefix (KWRT_EXPECTED_DPI=120).
-TEST_F(LauncherE2eTest, GeometryOfTheWindowGroup) {
-    const float scale = Env("KWRT_EXPECTED_DPI") == "120" ? 1.25f : 1.f;
-    StartServer(20000);
-    StartLauncher();
-    ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
+// The probe's rectangles by name: left, top, width, height.
+std::map<std::string, std::vector<int>> ParseRects(
+    const std::vector<std::pair<std::string, std::string>>& lines) {
     std::map<std::string, std::vector<int>> rects;
-    for (const auto& line : Probe("rects")) {
+    for (const auto& line : lines) {
         std::vector<int> numbers(4, 0);
         sscanf(line.second.c_str(), "%d %d %d %d", &numbers[0], &numbers[1], &numbers[2],
                &numbers[3]);
         rects[line.first] = numbers;
     }
+    return rects;
+}
+
+TEST_F(LauncherE2eTest, DraggingTheForegroundMovesTheGroupAndMinimisingHidesIt) {
+    StartServer(20000);
+    StartLauncher();
+    ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
+    auto before = ParseRects(Probe("rects"));
+    ASSERT_EQ(before.count("foreground"), 1u);
+    // The real pointer: press on the picture of the foreground (no control there), move, release.
+    const int x = before["foreground"][0] + 300, y = before["foreground"][1] + 160;
+    const std::string drag = "xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                             " sleep 0.3 mousedown 1 sleep 0.3 mousemove_relative -- 20 15 " +
+                             "sleep 0.3 mousemove_relative -- 20 15 sleep 0.3 mouseup 1 sleep 0.5";
+    ASSERT_EQ(testing::RunProgram(L"/bin/sh", {L"-c", Utf8ToWide(drag)}, 30000), 0);
+    auto after = ParseRects(Probe("rects"));
+    for (const char* window : {"background", "foreground", "host"}) {
+        EXPECT_EQ(after[window][0] - before[window][0], 40) << window;
+        EXPECT_EQ(after[window][1] - before[window][1], 30) << window;
+    }
+    EXPECT_EQ(Value(Probe("rects"), "minimized"), "0");
+    ASSERT_TRUE(Press("main", 1007));
+    bool minimized = false;
+    for (int waited = 0; waited < 10000 && !minimized; waited += 200) {
+        minimized = Value(Probe("rects"), "minimized") == "1";
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_TRUE(minimized);
+    EXPECT_EQ(m_launcher.Wait(0), -1) << "minimising ended the launcher";
+}
+
+TEST_F(LauncherE2eTest, GeometryOfTheWindowGroup) {
+    const float scale = Env("KWRT_EXPECTED_DPI") == "120" ? 1.25f : 1.f;
+    StartServer(20000);
+    StartLauncher();
+    ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
+    std::map<std::string, std::vector<int>> rects = ParseRects(Probe("rects"));
     ASSERT_EQ(rects.count("background"), 1u);
     ASSERT_EQ(rects.count("foreground"), 1u);
     ASSERT_EQ(rects.count("host"), 1u);

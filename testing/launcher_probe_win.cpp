@@ -6,7 +6,8 @@
 //                                     line reads TEXT, at most MS milliseconds; "found 1" or "found
 //                                     0"
 //   launcher_probe press main|box ID  clicks the skin button ID of the main window or the box
-//   launcher_probe rects              screen rectangles of the group and the speed line's place
+//   launcher_probe rects              screen rectangles of the group, the speed line's place in
+//                                     the foreground, whether the background is minimised
 #include <windows.h>
 // After windows.h:
 #include <shellapi.h>
@@ -169,6 +170,9 @@ int Rects() {
     PrintRect("foreground", found.main);
     PrintRect("host", found.host);
     PrintRect("box", found.box);
+    if (found.background) {
+        printf("minimized %d\n", IsIconic(found.background) ? 1 : 0);
+    }
     HWND speed = found.main ? GetDlgItem(found.main, kSpeedLabel) : nullptr;
     RECT r{};
     if (speed && GetWindowRect(speed, &r)) {
