@@ -113,23 +113,21 @@ void CMainForegroundDialog::LayoutControls() {
 
 void CMainForegroundDialog::LoadBackgroundImage() {
     m_pBackImage = LoadPngResource(IDP_MAIN_BACKGROUND);
-    const float s = GetUIScale();
-    m_nBackWidth = static_cast<int>(s * static_cast<float>(ImageWidth(m_pBackImage.Get())));
-    m_nBackHeight = static_cast<int>(s * static_cast<float>(ImageHeight(m_pBackImage.Get())));
+    SizePicture();
 }
 
 void CMainForegroundDialog::SetBackgroundImage(GdiplusPtr<Gdiplus::Bitmap> bitmap) {
     m_pBackImage.Reset(bitmap.Release());
+    SizePicture();
+    Invalidate(TRUE);
+}
+
+void CMainForegroundDialog::SizePicture() {
     if (m_pBackImage) {
         const float s = GetUIScale();
         m_nBackWidth = static_cast<int>(s * static_cast<float>(ImageWidth(m_pBackImage.Get())));
         m_nBackHeight = static_cast<int>(s * static_cast<float>(ImageHeight(m_pBackImage.Get())));
     }
-    Invalidate(TRUE);
-}
-
-void CMainForegroundDialog::StartGameWatch() {
-    // The controller's OnInitDialog has started TIMER_GAME_WATCH.
 }
 
 std::wstring CMainForegroundDialog::GetLauncherRootDir() {

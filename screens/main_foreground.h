@@ -28,7 +28,6 @@ class CMainForegroundDialog : public CDialogBase {
 
     virtual void LayoutControls();
     virtual void LoadBackgroundImage();
-    virtual void StartGameWatch();
     // The update is complete; the channel's window starts the game.
     virtual void StartLogin() {}
     // Both the game root, ending in a separator.
@@ -107,6 +106,8 @@ class CMainForegroundDialog : public CDialogBase {
     };
 
     void Paint(HDC hdc);
+    // The drawing size of the picture: its pixel size times the UI scale, truncated.
+    void SizePicture();
 
     WindowView m_view;
     WindowController m_controller;
