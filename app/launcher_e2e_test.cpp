@@ -464,6 +464,8 @@ TEST_F(LauncherE2eTest, AGameThatCannotStartIsReportedWithItsErrorCode) {
     StartServer(0);
     StartLauncher();
     EXPECT_EQ(WaitForBox(), "启动失败，错误代码:2");  // the file is missing
+    EXPECT_EQ(Value(Probe("texts"), "status"), "资源更新完成,准备启动游戏.");
+    Screenshot("launcher-done-but-no-game");
     ASSERT_TRUE(Press("box", 1008));
     EXPECT_EQ(m_launcher.Wait(30000), 0);
 }
@@ -483,6 +485,7 @@ TEST_F(LauncherE2eTest, ARunningGameHoldsTheUpdateBack) {
     StartLauncher("auth_key:key-1 uid:42 extraInfo:x LAUNCHER_REBOOT=TRUE");
     ASSERT_TRUE(WatchUntil("等待游戏结束..."));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Screenshot("launcher-waiting-for-the-game");
     EXPECT_TRUE(Requests("notice").empty()) << "a request while the game runs";
     EXPECT_TRUE(Requests("cdn").empty());
     EXPECT_EQ(Value(Probe("texts"), "status"), "等待游戏结束...");

@@ -43,9 +43,6 @@ class CMainForegroundDialog : public CDialogBase {
     // TIMER_RESTART: the launcher restart through ENTRANCE, then the end of the process.
     void RestartLauncher();
 
-    // The controller's state, for the channel's window and for tests.
-    MainController& Controller() { return m_controller; }
-
     CCustomProgress m_progress;
     CCustomLabel m_speedLabel;
     CCustomLabel m_statusLabel;

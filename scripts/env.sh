@@ -89,3 +89,23 @@ kwrt_display_stop() {
   wait "${KWRT_PICOM_PID:-}" "${KWRT_XVFB_PID:-}" 2>/dev/null || true
   KWRT_PICOM_PID= KWRT_XVFB_PID=
 }
+
+# A Wine machine of its own for running the real launcher (the GUI demo, the responsiveness
+# benchmark): a copy of the test prefix in WORK/prefix on the virtual screen KWRT_DISPLAY, whose
+# launcher installs into C:\NAME\. Sets WINEPREFIX and KWRT_MACHINE_ROOT (NAME's host path).
+kwrt_launcher_machine_start() {
+  local work=$1 name=$2 users
+  cp -a "$WINEPREFIX" "$work/prefix"
+  export WINEPREFIX=$work/prefix LANG=zh_CN.UTF-8 LOCPATH=$KWRT_LOCPATH
+  kwrt_display_start
+  kwrt_wine_start
+  users=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)
+  mkdir -p "$users/AppData/Roaming/KWRT_PC/pyl" "$WINEPREFIX/drive_c/$name"
+  printf 'C:\\%s\\' "$name" >"$users/AppData/Roaming/KWRT_PC/pyl/game_root.txt"
+  KWRT_MACHINE_ROOT=$WINEPREFIX/drive_c/$name
+}
+kwrt_launcher_machine_stop() {
+  pkill -KILL -f 'kwrt_launcher[.]exe' 2>/dev/null || true
+  kwrt_wine_stop >/dev/null 2>&1 || true
+  kwrt_display_stop
+}

@@ -6,6 +6,10 @@
 //                                     line reads TEXT, at most MS milliseconds; "found 1" or "found
 //                                     0"
 //   launcher_probe press main|box ID  clicks the skin button ID of the main window or the box
+//   launcher_probe responsiveness MS asks the main window's thread for an answer every 10 ms
+//                                     (WM_NULL) until the window is gone or MS milliseconds have
+//                                     passed; the longest wait for an answer ("longest_ms N") and
+//                                     the count of questions ("asked N")
 //   launcher_probe rects              screen rectangles of the group, the speed line's place in
 //                                     the foreground, whether the background is minimised
 #include <windows.h>
@@ -164,6 +168,35 @@ int Press(const std::string& which, int id) {
     return 0;
 }
 
+int Responsiveness(int milliseconds) {
+    DWORD longest = 0;
+    int asked = 0;
+    const DWORD start = GetTickCount();
+    HWND window = nullptr;
+    while (GetTickCount() - start < static_cast<DWORD>(milliseconds)) {
+        if (!window || !IsWindow(window)) {
+            window = Find().main;
+            if (!window && asked > 0) {
+                break;  // the launcher is done
+            }
+        }
+        if (window) {
+            const DWORD before = GetTickCount();
+            DWORD_PTR result = 0;
+            if (!SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &result) &&
+                !IsWindow(window)) {
+                break;
+            }
+            const DWORD waited = GetTickCount() - before;
+            longest = waited > longest ? waited : longest;
+            ++asked;
+        }
+        Sleep(10);
+    }
+    printf("longest_ms %lu\nasked %d\n", longest, asked);
+    return 0;
+}
+
 int Rects() {
     const Windows found = Find();
     PrintRect("background", found.background);
@@ -198,9 +231,14 @@ int main() {
     if (command == L"press" && argc > 3) {
         return Press(std::wstring(argv[2]) == L"box" ? "box" : "main", _wtoi(argv[3]));
     }
+    if (command == L"responsiveness" && argc > 2) {
+        return Responsiveness(_wtoi(argv[2]));
+    }
     if (command == L"rects") {
         return Rects();
     }
-    fprintf(stderr, "usage: launcher_probe texts | watch TEXT MS | press main|box ID | rects\n");
+    fprintf(stderr,
+            "usage: launcher_probe texts | watch TEXT MS | press main|box ID | responsiveness MS"
+            " | rects\n");
     return 2;
 }
