@@ -471,7 +471,11 @@ TEST_F(LauncherE2eTest, AGameThatCannotStartIsReportedWithItsErrorCode) {
 }
 
 TEST_F(LauncherE2eTest, ARunningGameHoldsTheUpdateBack) {
-    StartServer(0);
+    // The notice answer waits a little, so that the status of its request shows.
+    devserver::Fault slowNotice;
+    slowNotice.path = "/";
+    slowNotice.delayMs = 500;
+    StartServer(0, {slowNotice});
     // The game of this installation runs: the launcher was started again by its restart.
     fs::create_directories(m_strInstall + "game");
     testing::CopyFileOrFail(Utf8ToWide(m_strBin + "/stub_game.exe"),

@@ -21,10 +21,16 @@ void CMainForegroundDialog::WindowView::SetStatusText(const std::wstring& text) 
 
 void CMainForegroundDialog::WindowView::SetSpeedText(const std::wstring& text) {
     m_pOwner->m_speedLabel.SetText(text);
+    m_pOwner->RepaintBarAndSpeedLine();
 }
 
 void CMainForegroundDialog::WindowView::SetBarValue(float value) {
+    if (value == m_pOwner->m_progress.m_fValue && m_pOwner->m_bPainted) {
+        return;  // the bar timer sets the same value most of the time
+    }
     m_pOwner->m_progress.SetValue(value);
+    m_pOwner->m_speedLabel.SetText(m_pOwner->m_speedLabel.GetWindowText());
+    m_pOwner->RepaintBarAndSpeedLine();
 }
 
 int CMainForegroundDialog::WindowView::AskRetry(const std::wstring& text) {
@@ -174,6 +180,16 @@ void CMainForegroundDialog::RestartLauncher() {
         parent->SetConfirmCloseChain(FALSE);
     }
     EndProcessNow();
+}
+
+void CMainForegroundDialog::RepaintBarAndSpeedLine() {
+    // The speed line lies over the bar: the picture, then the bar, then the text, in this order
+    // (sibling windows repaint in no order of their own).
+    if (m_hWnd) {
+        ::UpdateWindow(m_hWnd);
+        ::UpdateWindow(m_progress.m_hWnd);
+        ::UpdateWindow(m_speedLabel.m_hWnd);
+    }
 }
 
 void CMainForegroundDialog::Paint(HDC hdc) {

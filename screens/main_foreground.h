@@ -103,6 +103,8 @@ class CMainForegroundDialog : public CDialogBase {
     };
 
     void Paint(HDC hdc);
+    // Repaints what lies under the bar and the speed line, then the bar, then the line.
+    void RepaintBarAndSpeedLine();
     // The drawing size of the picture: its pixel size times the UI scale, truncated.
     void SizePicture();
 
