@@ -25,11 +25,11 @@ void CMainForegroundDialog::WindowView::SetSpeedText(const std::wstring& text) {
 }
 
 void CMainForegroundDialog::WindowView::SetBarValue(float value) {
-    if (value == m_pOwner->m_progress.m_fValue && m_pOwner->m_bPainted) {
+    if (value == m_pOwner->m_progress.m_fValue) {
         return;  // the bar timer sets the same value most of the time
     }
     m_pOwner->m_progress.SetValue(value);
-    m_pOwner->m_speedLabel.SetText(m_pOwner->m_speedLabel.GetWindowText());
+    m_pOwner->m_speedLabel.Redraw();
     m_pOwner->RepaintBarAndSpeedLine();
 }
 

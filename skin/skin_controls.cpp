@@ -147,6 +147,10 @@ void CSkinButton::DrawItem(DRAWITEMSTRUCT* item) {
 
 void CCustomLabel::SetText(const std::wstring& text) {
     SetWindowText(text);
+    Redraw();
+}
+
+void CCustomLabel::Redraw() {
     InvalidateWithParent(*this);
 }
 

@@ -54,6 +54,8 @@ class CCustomLabel : public CStatic {
   public:
     // Sets the text and repaints the whole label, with the picture beneath it.
     void SetText(const std::wstring& text);
+    // Repaints the label as it is, with the picture beneath it.
+    void Redraw();
     void PreSubclassWindow() override;
 
     std::wstring m_strFontName = L"宋体";
