@@ -30,6 +30,15 @@ void MarkExecutableIfProgram(const std::wstring& path);
 // fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
 FILE* OpenFile(const std::wstring& path, const char* mode);
 
+// What the system said about the file operation of this thread that has just failed: whether the
+// disk (or the user's share of it) is full, and the system's own words for the failure.
+struct FileError {
+    bool diskFull = false;
+    std::wstring text;
+};
+// Read at once after the failing call: the next call of the thread may change it.
+FileError LastFileError();
+
 // Reads the file version of an executable: its version resource on Windows, its ".kwrt_version"
 // section on POSIX. -1 when the file cannot be read, 0 when it carries no version, 1 when
 // `version` holds major, minor, build and revision.

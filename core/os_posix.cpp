@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -163,6 +164,17 @@ FILE* OpenFile(const std::wstring& path, const char* mode) {
         fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
     }
     return file;
+}
+
+FileError LastFileError() {
+    const int error = errno;
+    FileError result;
+    result.diskFull = error == ENOSPC || error == EDQUOT;
+    char buffer[256];
+    // The GNU strerror_r returns its text, which need not be in the buffer.
+    const char* text = strerror_r(error, buffer, sizeof(buffer));
+    result.text = Utf8ToWide(text != nullptr ? text : "");
+    return result;
 }
 
 int ReadFileVersionNumbers(const std::wstring& path, uint32_t version[4]) {

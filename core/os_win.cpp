@@ -4,6 +4,9 @@
 
 #include <share.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <vector>
 
 namespace kwrt {
@@ -50,6 +53,31 @@ FILE* OpenFile(const std::wstring& path, const char* mode) {
         wideMode.push_back(static_cast<wchar_t>(*p));
     }
     return _wfsopen(path.c_str(), wideMode.c_str(), _SH_DENYNO);
+}
+
+FileError LastFileError() {
+    // The C runtime maps the system's error to errno and leaves the system's own in place.
+    const DWORD error = GetLastError();
+    const int number = errno;
+    FileError result;
+    result.diskFull =
+        error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || number == ENOSPC;
+    wchar_t* text = nullptr;
+    if (error != ERROR_SUCCESS &&
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr) != 0 &&
+        text != nullptr) {
+        result.text = text;
+        LocalFree(text);
+    } else {
+        result.text = _wcserror(number);
+    }
+    while (!result.text.empty() && (result.text.back() == L'\n' || result.text.back() == L'\r' ||
+                                    result.text.back() == L' ' || result.text.back() == L'.')) {
+        result.text.pop_back();
+    }
+    return result;
 }
 
 int ReadFileVersionNumbers(const std::wstring& path, uint32_t version[4]) {

@@ -68,15 +68,18 @@ void LogEnd(const char* function) {
     AppendEntry(std::string("--------------------") + function + "  End  --------------------");
 }
 
-void TraceText(const std::wstring& text) {
-    const std::wstring line = text + L"\r\n";
-    WriteDebuggerOutput(line);
-    const std::string ansi = WideToAnsi(line);
+void TraceTextPart(const std::wstring& part) {
+    WriteDebuggerOutput(part);
+    const std::string ansi = WideToAnsi(part);
     FILE* stream = g_traceStreamChosen.load() ? g_traceStream.load() : stdout;
     if (stream != nullptr) {
         fwrite(ansi.data(), 1, ansi.size(), stream);
         fflush(stream);
     }
+}
+
+void TraceText(const std::wstring& text) {
+    TraceTextPart(text + L"\r\n");
 }
 
 void SetTraceStream(FILE* stream) {

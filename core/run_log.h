@@ -24,6 +24,9 @@ void LogBegin(const char* function);
 void LogEnd(const char* function);
 
 void TraceText(const std::wstring& text);
+// Writes a piece of a long trace entry, without a line end; TraceText writes its last piece. A
+// text traced in pieces never has to be held whole.
+void TraceTextPart(const std::wstring& part);
 // Where the trace channel writes besides the debugger: the standard output unless a program
 // (a terminal tool whose standard output is its own) chooses another stream, or none (nullptr).
 void SetTraceStream(FILE* stream);

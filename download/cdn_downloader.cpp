@@ -58,11 +58,15 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits = 0;
+        m_bDiskFull = false;
+        m_diskFull = DiskFullInfo();
     }
     {
         std::lock_guard<std::recursive_mutex> lock(m_progressLock);
         m_nDownloadedBytes = 0;
         m_nTotalBytes = 0;
+        m_nFinishedPackedBytes = 0;
+        m_nFinishedUnpackedBytes = 0;
     }
     m_nDownloadType.store(type);
     if (!m_pDispatcher) {
@@ -133,30 +137,36 @@ void CCDNResourceDownloader::OnTaskResult(const DownloadTaskResultInfo& result) 
         return;
     }
     if (result.downloadType == kCdnConfigText) {
-        OnConfigResult(result, it->second.get());
-    } else {
-        OnResourceResult(result, it->second.get());
+        std::unique_ptr<DownloadDataProcessor> processor = std::move(it->second);
+        m_processors.erase(it);
+        OnConfigResult(result, std::move(processor));
+        return;
     }
+    OnResourceResult(result, it->second.get());
     m_processors.erase(it);
 }
 
 void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result,
-                                            DownloadDataProcessor* processor) {
+                                            std::unique_ptr<DownloadDataProcessor> processor) {
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits |= result.resultCode;
     }
     CDNDownloadState state = kCdnFailure;
     std::vector<ResoureConfigInfo> records;
-    std::string bytes;
-    if (result.resultCode == HttpTransfer::kOk && processor->GetData(&bytes)) {
-        state = ParseManifestText(DecodeServerText(bytes), &records) ? kCdnSuccess : kCdnFailure;
+    {
+        std::string bytes;
+        if (result.resultCode == HttpTransfer::kOk && processor->GetData(&bytes)) {
+            records.reserve(CountManifestLines(bytes));
+            ParseManifestBytes(
+                bytes, ManifestSource::kServerAnswer,
+                [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); });
+            state = kCdnSuccess;
+        }
     }
-    if (state != kCdnSuccess) {
-        records.clear();
-    }
+    processor.reset();  // the text is no longer needed while the receiver compares
     if (m_fnConfigDownloaded) {
-        m_fnConfigDownloaded(state, records);
+        m_fnConfigDownloaded(state, std::move(records));
     }
 }
 
@@ -165,10 +175,23 @@ void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& resu
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits |= result.resultCode;
+        if (result.resultCode == HttpTransfer::kDiskFull) {
+            // Every part of the request reports it; the one that met the full disk says where.
+            DiskFullInfo info;
+            if (processor->GetDiskFull(&info) && m_diskFull.path.empty()) {
+                m_diskFull = info;
+            }
+            m_bDiskFull = true;
+        }
     }
     if (result.resultCode != HttpTransfer::kOk) {
         StopAll();
         return;
+    }
+    if (auto* file = dynamic_cast<CDNResourceDataProcessor*>(processor)) {
+        std::lock_guard<std::recursive_mutex> lock(m_progressLock);
+        m_nFinishedPackedBytes += static_cast<uint32_t>(result.length);
+        m_nFinishedUnpackedBytes += file->GetUnpackedBytes();
     }
     if (result.downloadType == kCdnLauncherFile) {
         std::string content;
@@ -197,9 +220,11 @@ void CCDNResourceDownloader::OnAllTasksFinished() {
         return;
     }
     int32_t bits;
+    bool diskFull;
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         bits = m_nResultBits;
+        diskFull = m_bDiskFull;
     }
     if (bits == HttpTransfer::kOk) {
         if (m_fnDownloadFinished) {
@@ -211,8 +236,30 @@ void CCDNResourceDownloader::OnAllTasksFinished() {
         DeleteJournal();
     }
     if (m_fnDownloadFinished) {
-        m_fnDownloadFinished(kCdnFailure, type);
+        m_fnDownloadFinished(diskFull ? kCdnDiskFull : kCdnFailure, type);
     }
+}
+
+bool CCDNResourceDownloader::GetDiskFull(DiskFullInfo* info) {
+    std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+    if (m_bDiskFull && info != nullptr) {
+        *info = m_diskFull;
+    }
+    return m_bDiskFull;
+}
+
+int64_t CCDNResourceDownloader::EstimateBytesLeftToWrite() {
+    std::lock_guard<std::recursive_mutex> lock(m_progressLock);
+    const int64_t packedLeft = m_nTotalBytes - m_nFinishedPackedBytes;
+    if (packedLeft <= 0) {
+        return 0;
+    }
+    if (m_nFinishedPackedBytes <= 0 || m_nFinishedUnpackedBytes <= m_nFinishedPackedBytes) {
+        return packedLeft;  // without a better measure: the room of the packed bytes
+    }
+    return static_cast<int64_t>(static_cast<double>(packedLeft) *
+                                static_cast<double>(m_nFinishedUnpackedBytes) /
+                                static_cast<double>(m_nFinishedPackedBytes));
 }
 
 void CCDNResourceDownloader::OnBytesWritten(int64_t bytes) {

@@ -16,7 +16,8 @@
 
 namespace kwrt {
 
-enum CDNDownloadState : int32_t { kCdnSuccess = 1, kCdnFailure = 2 };
+// kCdnDiskFull: a batch that ended because the disk had no room for a file.
+enum CDNDownloadState : int32_t { kCdnSuccess = 1, kCdnFailure = 2, kCdnDiskFull = 3 };
 
 // The kinds of CDN downloads (DownloadTaskInfo::downloadType).
 enum CdnDownloadType : int32_t { kCdnConfigText = 1, kCdnGameResource = 2, kCdnLauncherFile = 3 };
@@ -45,6 +46,12 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     // after the next batch began would report the end of the wrong batch.
     int GetActiveTaskCount();
 
+    // Whether the latest batch ended on a full disk; with `info`, where and why.
+    bool GetDiskFull(DiskFullInfo* info);
+    // What the latest batch still had to write to disk: its packed bytes not yet unpacked,
+    // grown by the ratio of unpacked to packed bytes its finished files showed.
+    int64_t EstimateBytesLeftToWrite();
+
     DownloadDataProcessor* CreateDataProcessor(const DownloadTaskInfo& info) override;
     void OnTaskResult(const DownloadTaskResultInfo& result) override;
     void OnAllTasksFinished() override;
@@ -62,26 +69,32 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::wstring m_strConfigUrl;
     std::wstring m_strResourceDir;  // ends in the separator
     std::wstring m_strLauncherDir;  // ends in the separator
-    std::function<void(CDNDownloadState, const std::vector<ResoureConfigInfo>&)>
-        m_fnConfigDownloaded;
+    // The config's records, which the receiver may take over.
+    std::function<void(CDNDownloadState, std::vector<ResoureConfigInfo>&&)> m_fnConfigDownloaded;
     std::function<void(CDNDownloadState, int32_t type)> m_fnDownloadFinished;
     std::function<void(const DownloadTaskInfo&)> m_fnFileStarted;
     std::function<void(const DownloadTaskInfo&, CDNDownloadState)> m_fnFileDownloaded;
     std::function<void(int64_t downloaded, int64_t total)> m_fnProgress;
 
   private:
-    void OnConfigResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
+    // Takes the processor, to free the config's text before the receiver compares.
+    void OnConfigResult(const DownloadTaskResultInfo& result,
+                        std::unique_ptr<DownloadDataProcessor> processor);
     void OnResourceResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
 
     std::unique_ptr<DownloaderTaskDispatcher> m_pDispatcher;  // created by the first download
 
     std::recursive_mutex m_processorsLock;  // guards m_processors
     std::map<std::wstring, std::unique_ptr<DownloadDataProcessor>> m_processors;
-    std::recursive_mutex m_progressLock;  // guards the two byte counters
+    std::recursive_mutex m_progressLock;  // guards the byte counters
     int64_t m_nDownloadedBytes = 0;
     int64_t m_nTotalBytes = 0;
-    std::recursive_mutex m_statusLock;  // guards m_nResultBits
+    int64_t m_nFinishedPackedBytes = 0;    // of the batch's unpacked files
+    int64_t m_nFinishedUnpackedBytes = 0;  // what they became
+    std::recursive_mutex m_statusLock;     // guards m_nResultBits and the disk-full record
     int32_t m_nResultBits = 0;
+    bool m_bDiskFull = false;
+    DiskFullInfo m_diskFull;
     std::atomic<int32_t> m_nDownloadType{0};  // set by Download, read on the worker threads
 };
 

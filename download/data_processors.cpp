@@ -75,11 +75,15 @@ CDNResourceDataProcessor::~CDNResourceDataProcessor() {
     if (m_pFile != nullptr) {
         fclose(m_pFile);
     }
+    if (m_bBegun) {
+        DeleteFileIfExists(GetTempPath());  // a part that was never unpacked
+    }
 }
 
 int CDNResourceDataProcessor::Begin(int32_t contentLength) {
     m_nContentLength = contentLength;
     m_nWritten = 0;
+    m_bDiskFull = false;
     if (m_pFile != nullptr) {
         return 0;
     }
@@ -91,15 +95,23 @@ int CDNResourceDataProcessor::Begin(int32_t contentLength) {
     if (!IsDirectory(folder)) {
         CreateDirectoryTree(folder);
     }
+    m_bBegun = true;
     DeleteFileIfExists(tempPath);
     DeleteFileIfExists(GetFinalPath());
     m_pFile = OpenFile(tempPath, "wb");
-    return m_pFile != nullptr ? 1 : 0;
+    if (m_pFile == nullptr) {
+        OnWriteFailed(tempPath, LastFileError());
+        return 0;
+    }
+    return 1;
 }
 
 int CDNResourceDataProcessor::Write(const char* data, int32_t length) {
-    if (m_pFile == nullptr ||
-        fwrite(data, 1, static_cast<size_t>(length), m_pFile) != static_cast<size_t>(length)) {
+    if (m_pFile == nullptr) {
+        return 0;
+    }
+    if (fwrite(data, 1, static_cast<size_t>(length), m_pFile) != static_cast<size_t>(length)) {
+        OnWriteFailed(GetTempPath(), LastFileError());
         return 0;
     }
     m_nWritten += length;
@@ -118,8 +130,18 @@ int CDNResourceDataProcessor::Finish() {
         return 0;
     }
     const bool flushed = fflush(m_pFile) == 0;
+    if (!flushed) {
+        OnWriteFailed(GetTempPath(), LastFileError());
+    }
     const bool closed = fclose(m_pFile) == 0;
+    if (flushed && !closed) {
+        OnWriteFailed(GetTempPath(), LastFileError());
+    }
     m_pFile = nullptr;
+    if (m_bDiskFull) {
+        DeleteFileIfExists(GetTempPath());  // its space is what the player lacks
+        return 0;
+    }
     if (!flushed || !closed || m_nWritten == 0) {
         return 0;  // the temporary file stays until the next Begin
     }
@@ -127,9 +149,17 @@ int CDNResourceDataProcessor::Finish() {
     if (m_info.offset >= 0 && m_nWritten != m_info.length) {
         return 0;
     }
-    if (!GunzipFile(GetTempPath(), GetFinalPath())) {
+    const UnpackResult unpacked = UnpackGzipFile(GetTempPath(), GetFinalPath());
+    if (!unpacked.complete) {
+        if (unpacked.writeFailed) {
+            OnWriteFailed(GetFinalPath(), unpacked.writeError);
+        }
+        if (m_bDiskFull) {
+            DeleteFileIfExists(GetTempPath());
+        }
         return 0;
     }
+    m_nUnpackedBytes = unpacked.bytes;
     MarkExecutableIfProgram(GetFinalPath());
     DeleteFileIfExists(GetTempPath());
     return 1;
@@ -142,42 +172,81 @@ int CDNResourceDataProcessor::GetData(std::string* out) {
     return ReadWholeFile(GetFinalPath(), out) ? 1 : 0;
 }
 
-int GunzipFile(const std::wstring& source, const std::wstring& destination) {
+bool CDNResourceDataProcessor::GetDiskFull(DiskFullInfo* info) const {
+    if (m_bDiskFull && info != nullptr) {
+        *info = m_diskFull;
+    }
+    return m_bDiskFull;
+}
+
+void CDNResourceDataProcessor::OnWriteFailed(const std::wstring& path, const FileError& error) {
+    if (!error.diskFull) {
+        TraceText(L"写入文件失败:\t" + path + L"\t" + error.text);
+        return;
+    }
+    if (m_bDiskFull) {
+        return;  // said once per try
+    }
+    m_bDiskFull = true;
+    m_diskFull.path = path;
+    m_diskFull.reason = error.text;
+    // Support tells a full disk from a network failure by this line.
+    const std::wstring line = L"磁盘空间不足, 无法写入文件:\t" + path + L"\t" + error.text;
+    TraceText(line);
+    LogWideText(line);
+}
+
+UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination) {
+    UnpackResult result;
     gzFile in = OpenGzip(source);
     if (in == nullptr) {
-        return 0;
+        return result;
     }
     FILE* out = OpenFile(destination, "wb");
     if (out == nullptr) {
+        result.writeFailed = true;
+        result.writeError = LastFileError();
         gzclose(in);
-        return 0;
+        return result;
     }
     char buffer[kUnpackBlock];
-    int result = 0;
+    bool ended = false;
     for (;;) {
         const int got = gzread(in, buffer, sizeof(buffer));
         if (got < 0) {
             break;
         }
         if (got == 0) {
-            result = 1;
+            ended = true;
             break;
         }
         if (fwrite(buffer, 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
+            result.writeFailed = true;
+            result.writeError = LastFileError();
             break;
         }
+        result.bytes += got;
     }
     // A truncated or corrupt stream ends like a clean one for gzread; zlib tells them apart.
     int error = Z_OK;
     gzerror(in, &error);
-    if (result == 1 && error != Z_OK && error != Z_STREAM_END) {
-        result = 0;
+    if (ended && error != Z_OK && error != Z_STREAM_END) {
+        ended = false;
     }
-    if (fclose(out) != 0) {
-        result = 0;
+    if (fclose(out) != 0 && !result.writeFailed) {
+        result.writeFailed = true;
+        result.writeError = LastFileError();
     }
     gzclose(in);
+    result.complete = ended && !result.writeFailed;
+    if (!result.complete) {
+        DeleteFileIfExists(destination);  // never half a file where the game looks for it
+    }
     return result;
+}
+
+int GunzipFile(const std::wstring& source, const std::wstring& destination) {
+    return UnpackGzipFile(source, destination).complete ? 1 : 0;
 }
 
 }  // namespace kwrt

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "core/os.h"
 #include "core/paths.h"
 #include "download/download_types.h"
 
@@ -37,7 +38,9 @@ class CDNResourceConfigDataProcessor : public DownloadTextProcessor {
 };
 
 // One file of a CDN package: written to "<final path>.t", then unpacked from its gzip stream to
-// the final path, m_strBaseDir joined with m_info.fileName.
+// the final path, m_strBaseDir joined with m_info.fileName. A file that could not be unpacked
+// whole leaves nothing at its final path; its temporary file goes with the processor, and at
+// once when the disk is full.
 class CDNResourceDataProcessor : public DownloadDataProcessor {
   public:
     using DownloadDataProcessor::DownloadDataProcessor;
@@ -49,6 +52,9 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     int Write(const char* data, int32_t length) override;
     // The final file's content, once unpacked.
     int GetData(std::string* out) override;
+    bool GetDiskFull(DiskFullInfo* info) const override;
+    // The size of the final file, once unpacked.
+    int64_t GetUnpackedBytes() const { return m_nUnpackedBytes; }
 
     void SetBaseDir(const std::wstring& baseDir) { m_strBaseDir = baseDir; }
     std::wstring GetFinalPath() const { return JoinRelativePath(m_strBaseDir, m_info.fileName); }
@@ -58,15 +64,31 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     std::function<void(int64_t)> m_fnProgress;
 
   private:
+    // A write of `path` failed with `error`: traced, and a full disk also logged and kept.
+    void OnWriteFailed(const std::wstring& path, const FileError& error);
+
     FILE* m_pFile = nullptr;
     std::wstring m_strBaseDir;
+    bool m_bBegun = false;  // a temporary file may exist
     int32_t m_nWritten = 0;
     int32_t m_nHighWater = 0;
     int32_t m_nContentLength = 0;
+    int64_t m_nUnpackedBytes = 0;
+    bool m_bDiskFull = false;  // in the latest try
+    DiskFullInfo m_diskFull;
 };
 
-// Unpacks a gzip file (a file without gzip header is copied as it is). 1 when the whole source
-// was unpacked; a partly written destination stays.
+// How an unpacking ended.
+struct UnpackResult {
+    bool complete = false;     // the whole source, and nothing else, is at the destination
+    bool writeFailed = false;  // writing the destination failed; `writeError` says why
+    FileError writeError;
+    int64_t bytes = 0;  // written to the destination
+};
+// Unpacks a gzip file (a file without gzip header is copied as it is). Unless the whole source
+// was unpacked, no destination remains.
+UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination);
+// 1 when UnpackGzipFile unpacked the whole source.
 int GunzipFile(const std::wstring& source, const std::wstring& destination);
 
 }  // namespace kwrt

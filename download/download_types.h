@@ -36,6 +36,12 @@ struct SegmentDownloadTaskInfo {
     std::vector<DownloadTaskInfo> tasks;  // in ascending offset
 };
 
+// A write that the system refused because the disk is full: the file, and the system's words.
+struct DiskFullInfo {
+    std::wstring path;
+    std::wstring reason;
+};
+
 // Stores the body bytes of one part. Every processor serves one part and is called for every try
 // of it: Begin (only for a 200 or 206 answer), Write zero or more times, Finish always.
 class DownloadDataProcessor {
@@ -55,6 +61,12 @@ class DownloadDataProcessor {
     virtual int Write(const char* data, int32_t length) = 0;
     // Hands the received data to the processor's owner.
     virtual int GetData(std::string* out) = 0;
+    // Whether a write was refused because the disk is full; with `info`, where and why. Another
+    // try could only fill the disk again: a transfer makes none.
+    virtual bool GetDiskFull(DiskFullInfo* info) const {
+        (void)info;
+        return false;
+    }
 
     DownloadTaskInfo m_info;
 };

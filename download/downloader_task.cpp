@@ -158,12 +158,24 @@ int SegmentDownloadDataProcessor::Begin(int32_t contentLength) {
 int SegmentDownloadDataProcessor::Finish() {
     m_nPosition = 0;
     m_nCurrent = -1;
+    // Every part is finished, whatever an earlier one says: a part left open would refuse the
+    // next try's Begin.
+    int result = 1;
     for (DownloadDataProcessor* child : m_children) {
         if (!child->Finish()) {
-            return 0;
+            result = 0;
         }
     }
-    return 1;
+    return result;
+}
+
+bool SegmentDownloadDataProcessor::GetDiskFull(DiskFullInfo* info) const {
+    for (const DownloadDataProcessor* child : m_children) {
+        if (child->GetDiskFull(info)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 int SegmentDownloadDataProcessor::FindChild(int64_t position) const {

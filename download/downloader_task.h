@@ -71,6 +71,8 @@ class SegmentDownloadDataProcessor : public DownloadDataProcessor {
     int Finish() override;
     int Write(const char* data, int32_t length) override;
     int GetData(std::string*) override { return 1; }
+    // Any part's.
+    bool GetDiskFull(DiskFullInfo* info) const override;
 
   private:
     // The child whose part covers `position` (relative to the range start), or -1.

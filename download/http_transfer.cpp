@@ -179,6 +179,9 @@ int32_t HttpTransfer::Run(const std::wstring& url, DownloadDataProcessor* proces
         if (!processor->Finish()) {
             result = kNetworkError;
         }
+        if (processor->GetDiskFull(nullptr)) {
+            return kDiskFull;  // another try would only fill the disk again
+        }
         if (m_bCancel.load() != 0) {
             return kCancelled;
         }

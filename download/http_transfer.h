@@ -20,6 +20,7 @@ class HttpTransfer {
         kNetworkError = -3,  // a network error in the last try, or the processor's Finish failed
         kWriteRefused = -4,
         kBeginRefused = -5,
+        kDiskFull = -6,  // the processor could not store the data: no further try
     };
     // Method codes of Run.
     enum Method : int32_t { kPost = 0, kGet = 1 };
@@ -35,8 +36,9 @@ class HttpTransfer {
     void SetJsonHeaders();
 
     // Runs up to m_nAttempts tries of one exchange, pausing after every failed one (the last
-    // included). `rangeStart` -1 asks for the whole resource; otherwise exactly the bytes
-    // [rangeStart, rangeStart + rangeLength) reach the processor, whatever the server sends.
+    // included). A try whose data the disk had no room for ends the tries at once. `rangeStart` -1
+    // asks for the whole resource; otherwise exactly the bytes [rangeStart, rangeStart +
+    // rangeLength) reach the processor, whatever the server sends.
     int32_t Run(const std::wstring& url, DownloadDataProcessor* processor, int32_t method,
                 const std::wstring& body, int64_t rangeStart, uint32_t rangeLength);
 

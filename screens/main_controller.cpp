@@ -56,6 +56,11 @@ std::wstring DiskOfGameRoot(const std::wstring& root) {
     return first == std::wstring::npos ? std::wstring() : root.substr(0, first + 1);
 }
 
+std::wstring DiskShortageText(const std::wstring& disk, uint64_t shortfall) {
+    return disk + L"磁盘空间不足，无法完成此次更新，请确保释放出" + FormatSize(shortfall) +
+           L"空间后继续";
+}
+
 std::wstring BuildGameParameters(const std::wstring& launcherPath, const std::wstring& deviceId,
                                  const std::wstring& resourceHash,
                                  const RunParameterMap& loginParams) {
@@ -271,6 +276,11 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             m_progress.m_fProgress = 1.f;
             m_pView->StartTimer(TIMER_START_LOGIN, Delay(kStartLoginDelayMs));
             break;
+        case kDiskFullDuringDownload:
+            if (auto* full = dynamic_cast<DiskFullNoticeInfo*>(owned.get())) {
+                OnDiskFullDuringDownload(*full);
+            }
+            break;
         case kNoticeAnswered:
             if (auto* notice = dynamic_cast<LauncherNoticeUpgradeInfo*>(owned.get())) {
                 OnNoticeResult(notice->url, notice->result);
@@ -298,8 +308,7 @@ void MainController::CheckDiskSpace(uint64_t required) {
         if (required <= freeBytes) {
             break;
         }
-        const std::wstring text = disk + L"磁盘空间不足，无法完成此次更新，请确保释放出" +
-                                  FormatSize(required - freeBytes) + L"空间后继续";
+        const std::wstring text = DiskShortageText(disk, required - freeBytes);
         if (m_pView->AskDiskShortage(text) != 1) {
             m_pView->EndProcess(kEndDiskFull);
             return;
@@ -312,6 +321,26 @@ void MainController::CheckDiskSpace(uint64_t required) {
     int started = 0;
     if (m_pManager->CompareLauncher(&started) && !started) {
         m_pManager->CompareResources();
+    }
+}
+
+void MainController::OnDiskFullDuringDownload(const DiskFullNoticeInfo& full) {
+    const std::wstring disk = DiskOfGameRoot(GetGameRootDir());
+    uint64_t freeBytes = 0;
+    if (disk.empty() || !GetSystemEnvironment().GetTotalFreeBytes(disk, &freeBytes)) {
+        freeBytes = 0;
+    }
+    // The room the rest of the batch needs beyond what is free now; when the estimate fits, the
+    // disk filled anyway, so at least that much again.
+    const uint64_t needed = full.bytesLeft > 0 ? static_cast<uint64_t>(full.bytesLeft) : 1;
+    const uint64_t shortfall = needed > freeBytes ? needed - freeBytes : needed;
+    const std::wstring text = DiskShortageText(disk, shortfall);
+    m_pView->SetStatusText(text);
+    m_progress.m_fProgress = 1.f;
+    if (m_pView->AskDiskShortage(text) == 1) {
+        RequestNotice();
+    } else {
+        m_pView->EndProcess(kEndDiskFull);
     }
 }
 

@@ -92,6 +92,9 @@ class MainController {
     void OnResourceProgress(int state, ResourceManagerProgressInfoBase* info);
     // The free bytes of the game root's drive, then the launcher or the resource batch.
     void CheckDiskSpace(uint64_t required);
+    // A batch that the disk had no room for: the shortage in the status and in a box whose first
+    // button starts again at the notice request once the player has made room.
+    void OnDiskFullDuringDownload(const DiskFullNoticeInfo& full);
     void ReportDownloadStep(float fraction);
     virtual void OnTimer(int id);
 
@@ -147,5 +150,7 @@ std::wstring BuildGameParameters(const std::wstring& launcherPath, const std::ws
 // The drive whose free bytes the disk check reads: on Windows the root up to its first
 // backslash ("D:\" for "D:\Games\x\"), elsewhere the folder itself. Empty when there is none.
 std::wstring DiskOfGameRoot(const std::wstring& root);
+// "<disk>磁盘空间不足，无法完成此次更新，请确保释放出<size>空间后继续".
+std::wstring DiskShortageText(const std::wstring& disk, uint64_t shortfall);
 
 }  // namespace kwrt

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cwchar>
 #include <cwctype>
 
 #include "core/codepage.h"
@@ -19,21 +20,45 @@ bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
+const wchar_t kWhiteSpace[] = L" \t\r\n\v\f";
+
+bool IsWhiteSpace(wchar_t c) {
+    return c != L'\0' && wcschr(kWhiteSpace, c) != nullptr;
+}
+
+// A piece of a line, without copying it.
+struct Span {
+    const wchar_t* begin;
+    const wchar_t* end;
+    size_t size() const { return static_cast<size_t>(end - begin); }
+    std::wstring str() const { return std::wstring(begin, end); }
+};
+
+Span Trimmed(Span span) {
+    while (span.begin < span.end && IsWhiteSpace(*span.begin)) {
+        ++span.begin;
+    }
+    while (span.end > span.begin && IsWhiteSpace(span.end[-1])) {
+        --span.end;
+    }
+    return span;
+}
+
 // Reads a base-10 integer the way the C runtime's conversions do: leading white space and a sign
 // allowed, reading stops at the first non-digit, no digits give 0. Out-of-range values saturate.
-int64_t ReadInteger(const std::wstring& text, int64_t minimum, int64_t maximum) {
-    size_t i = 0;
-    while (i < text.size() && iswspace(static_cast<wint_t>(text[i]))) {
+int64_t ReadInteger(Span text, int64_t minimum, int64_t maximum) {
+    const wchar_t* i = text.begin;
+    while (i < text.end && iswspace(static_cast<wint_t>(*i))) {
         ++i;
     }
     bool negative = false;
-    if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-        negative = text[i] == L'-';
+    if (i < text.end && (*i == L'+' || *i == L'-')) {
+        negative = *i == L'-';
         ++i;
     }
     int64_t value = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        const int digit = text[i] - L'0';
+    for (; i < text.end && *i >= L'0' && *i <= L'9'; ++i) {
+        const int digit = *i - L'0';
         if (value > (INT64_MAX - digit) / 10) {
             return negative ? minimum : maximum;
         }
@@ -43,48 +68,159 @@ int64_t ReadInteger(const std::wstring& text, int64_t minimum, int64_t maximum) 
     return value < minimum ? minimum : value > maximum ? maximum : value;
 }
 
-// Splits at runs of `separator`; each piece trimmed; the first piece that is empty after trimming
-// ends the list.
-std::vector<std::wstring> SplitFields(const std::wstring& line) {
-    std::vector<std::wstring> fields;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && line[i] == L'=') {
+// Splits at runs of "=" into at most `capacity` fields, each trimmed; the first piece that is empty
+// after trimming ends the list. The count of fields.
+size_t SplitFields(Span line, Span* fields, size_t capacity) {
+    size_t count = 0;
+    const wchar_t* i = line.begin;
+    while (i < line.end && count < capacity) {
+        while (i < line.end && *i == L'=') {
             ++i;
         }
-        if (i >= line.size()) {
+        if (i >= line.end) {
             break;
         }
-        size_t end = line.find(L'=', i);
-        if (end == std::wstring::npos) {
-            end = line.size();
-        }
-        const std::wstring field = TrimWhiteSpace(line.substr(i, end - i));
-        if (field.empty()) {
+        const wchar_t* end = std::find(i, line.end, L'=');
+        const Span field = Trimmed({i, end});
+        if (field.size() == 0) {
             break;
         }
-        fields.push_back(field);
+        fields[count++] = field;
         i = end;
     }
-    return fields;
+    return count;
 }
 
-bool IsReservedDeviceName(const std::wstring& component) {
+bool IsReservedDeviceName(Span component) {
     // Windows opens a device for these names, whatever the extension.
-    std::wstring base = component.substr(0, component.find(L'.'));
-    base = TrimWhiteSpace(base);
-    for (wchar_t& c : base) {
-        c = static_cast<wchar_t>(towupper(static_cast<wint_t>(c)));
+    const Span base = Trimmed({component.begin, std::find(component.begin, component.end, L'.')});
+    wchar_t upper[8];
+    if (base.size() >= sizeof(upper) / sizeof(upper[0])) {
+        return false;  // longer than any device name
     }
+    size_t n = 0;
+    for (const wchar_t* c = base.begin; c < base.end; ++c) {
+        upper[n++] = static_cast<wchar_t>(towupper(static_cast<wint_t>(*c)));
+    }
+    upper[n] = L'\0';
     static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* name : kNames) {
-        if (base == name) {
+        if (wcscmp(upper, name) == 0) {
             return true;
         }
     }
-    return base.size() == 4 &&
-           (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
-           base[3] >= L'0' && base[3] <= L'9';
+    return n == 4 && (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0) &&
+           upper[3] >= L'0' && upper[3] <= L'9';
+}
+
+bool IsSafeName(Span name) {
+    if (name.size() == 0 || IsSeparator(*name.begin)) {
+        return false;  // empty, absolute, UNC ("\\host\share") or device ("\\.\", "\\?\") path
+    }
+    for (const wchar_t* i = name.begin; i < name.end; ++i) {
+        const wchar_t c = *i;
+        // A colon makes a drive ("C:x") or an alternate data stream; the rest Windows forbids.
+        if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
+            c == L'>' || c == L'|') {
+            return false;
+        }
+    }
+    const wchar_t* start = name.begin;
+    while (true) {
+        const wchar_t* end = std::find_if(start, name.end, IsSeparator);
+        // Windows drops trailing dots and spaces, so ". ." or "..." would become "..".
+        if (end > start &&
+            std::all_of(start, end, [](wchar_t c) { return c == L'.' || c == L' '; })) {
+            return false;
+        }
+        if (IsReservedDeviceName({start, end})) {
+            return false;
+        }
+        if (end == name.end) {
+            break;
+        }
+        start = end + 1;
+    }
+    return !IsSeparator(name.end[-1]);  // a folder is no file
+}
+
+// The trace of a manifest file's content, as its text: decoded and written a piece at a time.
+void TraceManifestContent(const std::string& bytes) {
+    const char* begin = bytes.data();
+    const char* const end = std::find(begin, begin + bytes.size(), '\0');
+    if (end - begin >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        begin += 3;
+    }
+    TraceTextPart(L"资源配置文件内容:\r\n");
+    const size_t kPiece = 1 << 16;
+    std::wstring text;
+    while (static_cast<size_t>(end - begin) > kPiece) {
+        // Cut after a line end: a character never spans one.
+        const char* cut = begin + kPiece;
+        while (cut < end && cut[-1] != '\n') {
+            ++cut;
+        }
+        Utf8ToString(std::string(begin, cut).c_str(), &text);
+        TraceTextPart(text);
+        begin = cut;
+    }
+    Utf8ToString(std::string(begin, end).c_str(), &text);
+    TraceText(text);
+}
+
+enum class LineRead { kRecord, kSkipped, kEnd };
+
+// One line, without its line break, into `record`.
+LineRead ReadLine(Span line, ResoureConfigInfo* record) {
+    line = Trimmed(line);
+    if (line.size() == 0) {
+        return LineRead::kEnd;  // a line of only white space ends the reading
+    }
+    Span fields[6];
+    const size_t count = SplitFields(line, fields, 6);
+    if (count < 2) {
+        return LineRead::kSkipped;
+    }
+    if (!IsSafeName(fields[0])) {
+        TraceText(L"资源名称不安全, 已跳过:\t" + fields[0].str());
+        return LineRead::kSkipped;
+    }
+    *record = ResoureConfigInfo();
+    record->name.assign(fields[0].begin, fields[0].end);
+    record->hash.assign(fields[1].begin, fields[1].end);
+    if (count > 2) {
+        record->folder.assign(fields[2].begin, fields[2].end);
+    }
+    if (count > 3) {
+        record->offset = ReadInteger(fields[3], INT64_MIN, INT64_MAX);
+    }
+    if (count > 4) {
+        record->length = static_cast<int32_t>(ReadInteger(fields[4], INT32_MIN, INT32_MAX));
+    }
+    if (count > 5) {
+        record->category.assign(fields[5].begin, fields[5].end);
+    }
+    return LineRead::kRecord;
+}
+
+// Calls `each(begin, end)` for every line of [begin, end): runs of CR and LF separate like one, so
+// blank lines vanish. Stops when `each` returns false.
+template <typename Char, typename Each>
+void ForEachLine(const Char* begin, const Char* end, Each each) {
+    const Char* i = begin;
+    while (i < end) {
+        while (i < end && (*i == '\r' || *i == '\n')) {
+            ++i;
+        }
+        if (i >= end) {
+            break;
+        }
+        const Char* lineEnd = std::find_if(i, end, [](Char c) { return c == '\r' || c == '\n'; });
+        if (!each(i, lineEnd)) {
+            break;
+        }
+        i = lineEnd;
+    }
 }
 
 }  // namespace
@@ -94,82 +230,63 @@ bool ResoureConfigInfo::IsLauncherFile() const {
 }
 
 bool IsSafeRelativeName(const std::wstring& name) {
-    if (name.empty() || IsSeparator(name[0])) {
-        return false;  // empty, absolute, UNC ("\\host\share") or device ("\\.\", "\\?\") path
-    }
-    for (wchar_t c : name) {
-        // A colon makes a drive ("C:x") or an alternate data stream; the rest Windows forbids.
-        if (c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' ||
-            c == L'>' || c == L'|') {
-            return false;
-        }
-    }
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) {
-            ++end;
-        }
-        const std::wstring component = name.substr(start, end - start);
-        // Windows drops trailing dots and spaces, so ". ." or "..." would become "..".
-        if (!component.empty() && component.find_first_not_of(L". ") == std::wstring::npos) {
-            return false;
-        }
-        if (IsReservedDeviceName(component)) {
-            return false;
-        }
-        start = end + 1;
-    }
-    return !IsSeparator(name.back());  // a folder is no file
+    return IsSafeName({name.data(), name.data() + name.size()});
 }
 
 bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>* records) {
     if (records == nullptr) {
         return false;
     }
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && (text[i] == L'\r' || text[i] == L'\n')) {
-            ++i;
-        }
-        if (i >= text.size()) {
-            break;
-        }
-        size_t end = text.find_first_of(L"\r\n", i);
-        if (end == std::wstring::npos) {
-            end = text.size();
-        }
-        const std::wstring line = TrimWhiteSpace(text.substr(i, end - i));
-        i = end;
-        if (line.empty()) {
-            break;  // a line of only white space ends the reading
-        }
-        const std::vector<std::wstring> fields = SplitFields(line);
-        if (fields.size() < 2) {
-            continue;
-        }
-        if (!IsSafeRelativeName(fields[0])) {
-            TraceText(L"资源名称不安全, 已跳过:\t" + fields[0]);
-            continue;
-        }
-        ResoureConfigInfo record;
-        record.name = fields[0];
-        record.hash = fields[1];
-        if (fields.size() > 2) {
-            record.folder = fields[2];
-        }
-        if (fields.size() > 3) {
-            record.offset = ReadInteger(fields[3], INT64_MIN, INT64_MAX);
-        }
-        if (fields.size() > 4) {
-            record.length = static_cast<int32_t>(ReadInteger(fields[4], INT32_MIN, INT32_MAX));
-        }
-        if (fields.size() > 5) {
-            record.category = fields[5];
-        }
-        records->push_back(record);
-    }
+    ResoureConfigInfo record;
+    ForEachLine(text.data(), text.data() + text.size(),
+                [&](const wchar_t* begin, const wchar_t* end) {
+                    const LineRead read = ReadLine({begin, end}, &record);
+                    if (read == LineRead::kRecord) {
+                        records->push_back(std::move(record));
+                    }
+                    return read != LineRead::kEnd;
+                });
     return true;
+}
+
+void ParseManifestBytes(const std::string& bytes, ManifestSource source,
+                        const ManifestRecordSink& sink) {
+    const char* begin = bytes.data();
+    const char* end = begin + bytes.size();
+    bool utf8 = true;
+    if (source == ManifestSource::kFile) {
+        if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            begin += 3;
+        }
+    } else {
+        utf8 = IsUtf8Text(reinterpret_cast<const unsigned char*>(begin),
+                          static_cast<int>(bytes.size())) != 0;
+    }
+    if (utf8) {
+        end = std::find(begin, end, '\0');  // UTF-8 text ends at its terminator
+    }
+    std::wstring line;
+    ResoureConfigInfo record;
+    ForEachLine(begin, end, [&](const char* lineBegin, const char* lineEnd) {
+        // Lines split alike before and after decoding: CR and LF are never part of a longer
+        // sequence in UTF-8 or in the ANSI code pages. ASCII is the same in all of them.
+        if (std::all_of(lineBegin, lineEnd, [](char c) { return (c & 0x80) == 0; })) {
+            line.assign(lineBegin, lineEnd);
+        } else if (utf8) {
+            Utf8ToString(std::string(lineBegin, lineEnd).c_str(), &line);
+        } else {
+            line = AnsiToWide(std::string(lineBegin, lineEnd));
+        }
+        const LineRead read = ReadLine({line.data(), line.data() + line.size()}, &record);
+        if (read == LineRead::kRecord) {
+            sink(record);
+        }
+        return read != LineRead::kEnd;
+    });
+}
+
+size_t CountManifestLines(const std::string& bytes) {
+    return static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
 }
 
 bool FormatManifestText(const std::vector<ResoureConfigInfo>& records, std::wstring* text) {
@@ -183,20 +300,30 @@ bool FormatManifestText(const std::vector<ResoureConfigInfo>& records, std::wstr
 }
 
 bool ReadManifestFile(const std::wstring& path, std::vector<ResoureConfigInfo>* records) {
+    return ReadManifestFile(
+        path, [records](ResoureConfigInfo& record) { records->push_back(std::move(record)); });
+}
+
+bool ReadManifestFile(const std::wstring& path, const ManifestRecordSink& sink) {
     TraceText(L"资源配置文件路径:\t" + path);
-    std::wstring text;
-    if (!ReadTextFile(path, &text)) {
+    std::string bytes;
+    if (!ReadBinaryFile(path, &bytes)) {
         return false;
     }
-    TraceText(L"资源配置文件内容:\r\n" + text);
-    return ParseManifestText(text, records);
+    TraceManifestContent(bytes);
+    ParseManifestBytes(bytes, ManifestSource::kFile, sink);
+    return true;
 }
 
 bool WriteManifestFile(const std::wstring& path, const std::vector<ResoureConfigInfo>& records) {
     std::wstring text;
     FormatManifestText(records, &text);
+    return WriteManifestFile(path, WideToUtf8(text));
+}
+
+bool WriteManifestFile(const std::wstring& path, const std::string& utf8) {
     const std::wstring temporary = path + L".new";
-    if (!WriteTextFile(temporary, text) || !RenameReplacing(temporary, path)) {
+    if (!WriteBinaryFile(temporary, utf8) || !RenameReplacing(temporary, path)) {
         DeleteFileIfExists(temporary);
         return false;
     }

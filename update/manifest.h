@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,25 @@ struct ResourceDownloadItem {
 // reading; runs of "=" separate like one; a line with fewer than two fields, or whose name could
 // leave its target folder, is skipped. False only without a vector.
 bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>* records);
+// How manifest bytes become text. A file the launcher wrote is UTF-8 (a byte-order mark skipped,
+// the text ending at a zero byte); a server's answer is UTF-8 when it is well-formed UTF-8 with a
+// byte above 127, ANSI text otherwise. Either way the text passes through the ANSI code page.
+enum class ManifestSource { kFile, kServerAnswer };
+// Receives each accepted record in turn; it may move from it.
+using ManifestRecordSink = std::function<void(ResoureConfigInfo&)>;
+// ParseManifestText on bytes, one line at a time: the whole text is never held, so a large
+// config costs its records and not its text twice over.
+void ParseManifestBytes(const std::string& bytes, ManifestSource source,
+                        const ManifestRecordSink& sink);
+// At most the number of records `bytes` hold: the count of their line ends, plus one.
+size_t CountManifestLines(const std::string& bytes);
 // Appends "name=hash\r\n" per record, in the given order. False for no records.
 bool FormatManifestText(const std::vector<ResoureConfigInfo>& records, std::wstring* text);
 // Writes a manifest file in one step: aside first, then renamed over the old one, so a crash or a
 // full disk never leaves it empty or cut. False when it could not be written.
 bool WriteManifestFile(const std::wstring& path, const std::vector<ResoureConfigInfo>& records);
+// The same for a manifest's text already in UTF-8.
+bool WriteManifestFile(const std::wstring& path, const std::string& utf8);
 // The MD5 of a file's content as 32 uppercase hexadecimal digits, read in pieces; empty when it
 // cannot be read.
 std::string FileMd5Hex(const std::wstring& path);
@@ -50,6 +65,8 @@ std::string FileMd5Hex(const std::wstring& path);
 bool IsMd5Hash(const std::wstring& hash);
 // Reads a UTF-8 manifest file and parses it. False when the file cannot be read.
 bool ReadManifestFile(const std::wstring& path, std::vector<ResoureConfigInfo>* records);
+// The same, handing each record to `sink` instead of keeping them all.
+bool ReadManifestFile(const std::wstring& path, const ManifestRecordSink& sink);
 // MD5 (32 uppercase hexadecimal digits) of the hashes of the file's records, sorted by name in
 // UTF-16 order, in the ANSI code page. Empty when the file cannot be read.
 std::wstring GetManifestDigest(const std::wstring& path);

@@ -155,14 +155,12 @@ void CResourceManager::Init(const std::wstring& launcherRoot, const std::wstring
 
 void CResourceManager::LoadManifest(const std::wstring& path, ResourceMap* map,
                                     const wchar_t* duplicateTrace) {
-    std::vector<ResoureConfigInfo> records;
-    ReadManifestFile(path, &records);
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    for (const ResoureConfigInfo& record : records) {
-        if (!map->emplace(record.name, record).second) {
+    ReadManifestFile(path, [&](ResoureConfigInfo& record) {
+        if (!InsertRecord(map, record)) {
             TraceText(duplicateTrace + record.name);
         }
-    }
+    });
 }
 
 void CResourceManager::LoadLocalResources() {
@@ -196,8 +194,8 @@ void CResourceManager::ConnectDownloader() {
     cdn.m_strResourceDir = m_strGameDir;
     cdn.m_strLauncherDir = m_strLauncherRoot;
     cdn.m_fnConfigDownloaded = [this](CDNDownloadState state,
-                                      const std::vector<ResoureConfigInfo>& records) {
-        OnConfigDownloaded(state, records);
+                                      std::vector<ResoureConfigInfo>&& records) {
+        OnConfigDownloaded(state, std::move(records));
     };
     cdn.m_fnDownloadFinished = [this](CDNDownloadState state, int32_t type) {
         OnDownloadFinished(state, type);
@@ -219,12 +217,8 @@ bool CResourceManager::SaveLocalResourceInfo() {
     if (m_localResources.empty()) {
         return true;  // nothing to record
     }
-    const std::wstring path = m_strResourceRoot + kVersionFile;
-    std::vector<ResoureConfigInfo> records;
-    for (const auto& entry : m_localResources) {
-        records.push_back(entry.second);
-    }
-    if (!WriteManifestFile(path, records)) {
+    if (!WriteManifestFile(m_strResourceRoot + kVersionFile,
+                           FormatManifestUtf8(m_localResources))) {
         return false;
     }
     m_lastSave = std::chrono::steady_clock::now();
@@ -244,34 +238,40 @@ bool CResourceManager::IsLocalFileExist(const std::wstring& name) {
     return PathExists(JoinRelativePath(m_strGameDir, name));
 }
 
+void CResourceManager::InsertCdnRecords(std::vector<ResoureConfigInfo>&& records) {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_cdnLauncher.clear();
+    m_cdnResources.clear();
+    for (ResoureConfigInfo& record : records) {
+        const bool launcher = record.IsLauncherFile();
+        if (!InsertRecord(launcher ? &m_cdnLauncher : &m_cdnResources, record)) {
+            TraceText((launcher ? L"CDNLauncherInfo插入失败\t" : L"CDNResourceInfo插入失败\t") +
+                      record.name);
+        }
+        const ResoureConfigInfo spent = std::move(record);  // what the map did not take, freed
+    }
+    std::vector<ResoureConfigInfo>().swap(records);
+}
+
 void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
-                                          const std::vector<ResoureConfigInfo>& records) {
+                                          std::vector<ResoureConfigInfo>&& records) {
     int64_t total = 0;
+    // A config without a single usable entry (an error page served with status 200, say) would
+    // plan the removal of the whole installation: it counts as a failed download.
+    const bool accepted = state == kCdnSuccess && !records.empty();
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         m_launcherDownloads.clear();
         m_launcherRemovals.clear();
         m_resourceRemovals.clear();
         m_resourceDownloads.clear();
-        // A config without a single usable entry (an error page served with status 200, say)
-        // would plan the removal of the whole installation: it counts as a failed download.
-        if (state != kCdnSuccess || records.empty()) {
-            TraceText(L"校验cdn资源信息失败");
+        if (accepted) {
+            InsertCdnRecords(std::move(records));
         } else {
-            m_cdnLauncher.clear();
-            m_cdnResources.clear();
-            for (const ResoureConfigInfo& record : records) {
-                const bool launcher = record.IsLauncherFile();
-                ResourceMap& map = launcher ? m_cdnLauncher : m_cdnResources;
-                if (!map.emplace(record.name, record).second) {
-                    TraceText(
-                        (launcher ? L"CDNLauncherInfo插入失败\t" : L"CDNResourceInfo插入失败\t") +
-                        record.name);
-                }
-            }
+            TraceText(L"校验cdn资源信息失败");
         }
     }
-    if (state != kCdnSuccess || records.empty()) {
+    if (!accepted) {
         Post(kConfigDownloadFailed);
         return;
     }
@@ -311,37 +311,46 @@ bool CResourceManager::CompareManifests(ResourceMap& local, const ResourceMap& c
             }
         }
     }
-    auto download = [&](const ResoureConfigInfo& offered, const std::wstring& localHash,
+    auto download = [&](const ResourceMap::value_type& offered, const VersionToken& localHash,
                         int32_t kind) {
         ResourceDownloadItem item;
-        item.relativePath = offered.name;
-        item.localHash = localHash;
-        item.cdnHash = offered.hash;
+        item.relativePath = offered.first;
+        item.localHash = localHash.ToWide();
+        item.cdnHash = offered.second.hash.ToWide();
         item.changeKind = kind;
-        item.folder = offered.folder;
-        item.offset = offered.offset;
-        item.length = offered.length;
-        downloads->push_back(item);
+        item.folder = *offered.second.folder;
+        item.offset = offered.second.offset;
+        item.length = offered.second.length;
+        downloads->push_back(std::move(item));
     };
-    for (const auto& entry : cdn) {
-        auto found = local.find(entry.first);
-        if (found == local.end()) {
-            download(entry.second, L"", ResourceDownloadItem::kNew);
-        } else if (found->second.hash != entry.second.hash) {
-            download(entry.second, found->second.hash, ResourceDownloadItem::kChanged);
+    auto remove = [&](const ResourceMap::value_type& kept) {
+        ResourceDownloadItem item;
+        item.relativePath = kept.first;
+        item.cdnHash = kept.second.hash.ToWide();
+        item.changeKind = ResourceDownloadItem::kRemoved;
+        item.folder = *kept.second.folder;
+        item.offset = kept.second.offset;
+        item.length = kept.second.length;
+        removals->push_back(std::move(item));
+    };
+    // Both maps are in the same order: one walk through both finds every name in the other.
+    const Utf16Less less;
+    auto present = local.begin();
+    for (const auto& offered : cdn) {
+        for (; present != local.end() && less(present->first, offered.first); ++present) {
+            remove(*present);
         }
+        if (present == local.end() || less(offered.first, present->first)) {
+            download(offered, VersionToken(), ResourceDownloadItem::kNew);
+            continue;
+        }
+        if (present->second.hash != offered.second.hash) {
+            download(offered, present->second.hash, ResourceDownloadItem::kChanged);
+        }
+        ++present;
     }
-    for (const auto& entry : local) {
-        if (cdn.count(entry.first) == 0) {
-            ResourceDownloadItem item;
-            item.relativePath = entry.first;
-            item.cdnHash = entry.second.hash;
-            item.changeKind = ResourceDownloadItem::kRemoved;
-            item.folder = entry.second.folder;
-            item.offset = entry.second.offset;
-            item.length = entry.second.length;
-            removals->push_back(item);
-        }
+    for (; present != local.end(); ++present) {
+        remove(*present);
     }
     return true;
 }
@@ -364,16 +373,11 @@ bool CResourceManager::CompareLauncher(int* started) {
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         for (const ResourceDownloadItem& item : batch) {
-            ResoureConfigInfo& record = m_localLauncher[item.relativePath];
-            record.name = item.relativePath;
-            record.hash = kPendingHash;
+            m_localLauncher[item.relativePath].hash = kPendingHash;
         }
         if (!recorded) {
-            std::vector<ResoureConfigInfo> records;
-            for (const auto& entry : m_localLauncher) {
-                records.push_back(entry.second);
-            }
-            recorded = WriteManifestFile(m_strLauncherRoot + kLauncherManifest, records);
+            recorded = WriteManifestFile(m_strLauncherRoot + kLauncherManifest,
+                                         FormatManifestUtf8(m_localLauncher));
         }
     }
     if (!recorded) {
@@ -406,9 +410,7 @@ bool CResourceManager::CompareResources() {
         }
         batch = m_resourceDownloads;
         for (const ResourceDownloadItem& item : batch) {
-            ResoureConfigInfo& record = m_localResources[item.relativePath];
-            record.name = item.relativePath;
-            record.hash = kPendingHash;
+            m_localResources[item.relativePath].hash = kPendingHash;
         }
         m_nRecordedFiles = 0;
         if (m_localResources.empty()) {
@@ -482,6 +484,8 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
         if (state == kCdnSuccess) {
             WriteLauncherManifestToJournal();
             Post(kLauncherRestartNeeded);
+        } else if (state == kCdnDiskFull) {
+            PostDiskFull();
         } else {
             Post(kLauncherDownloadFailed);
         }
@@ -490,8 +494,9 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
             // A file the batch never wrote needs no record; one it may have replaced keeps its
             // pending one, so the next comparison fetches it again.
             std::lock_guard<std::recursive_mutex> lock(m_lock);
+            const VersionToken pending(kPendingHash);
             for (auto it = m_localResources.begin(); it != m_localResources.end();) {
-                if (it->second.hash == kPendingHash && !IsLocalFileExist(it->first)) {
+                if (it->second.hash == pending && !IsLocalFileExist(it->first)) {
                     it = m_localResources.erase(it);
                 } else {
                     ++it;
@@ -503,8 +508,19 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
             }
         }
         SaveLocalResourceInfo();
-        Post(state == kCdnSuccess ? kEverythingCurrent : kResourceDownloadFailed);
+        if (state == kCdnDiskFull) {
+            PostDiskFull();
+        } else {
+            Post(state == kCdnSuccess ? kEverythingCurrent : kResourceDownloadFailed);
+        }
     }
+}
+
+void CResourceManager::PostDiskFull() {
+    DiskFullNoticeInfo info;
+    m_pDownloader->GetDiskFull(&info.where);
+    info.bytesLeft = m_pDownloader->EstimateBytesLeftToWrite();
+    Post(kDiskFullDuringDownload, &info);
 }
 
 void CResourceManager::OnDownloadProgress(int64_t downloaded, int64_t total) {
@@ -515,20 +531,15 @@ void CResourceManager::OnDownloadProgress(int64_t downloaded, int64_t total) {
 }
 
 void CResourceManager::WriteLauncherManifestToJournal() {
-    std::wstring text;
+    std::string data;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         if (m_localLauncher.empty()) {
             return;
         }
-        std::vector<ResoureConfigInfo> records;
-        for (const auto& entry : m_localLauncher) {
-            records.push_back(entry.second);
-        }
-        FormatManifestText(records, &text);
+        data = FormatManifestUtf8(m_localLauncher);
     }
     const std::string name = WideToAnsi(kLauncherManifest);
-    const std::string data = WideToUtf8(text);
     std::string length;
     Int32ToBytes(static_cast<uint32_t>(name.size()), &length);
     m_pDownloader->WriteJournal(length, true);

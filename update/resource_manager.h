@@ -5,15 +5,14 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "core/text.h"
 #include "download/cdn_downloader.h"
 #include "update/manifest.h"
 #include "update/notice_request.h"
+#include "update/resource_map.h"
 
 namespace kwrt {
 
@@ -34,6 +33,7 @@ enum ResourceManagerProgressState : int32_t {
     kLauncherRestartNeeded = 16,
     kEverythingCurrent = 17,
     kNoticeAnswered = 18,
+    kDiskFullDuringDownload = 19,  // a batch ended because the disk filled up
 };
 
 // The records that go with some states. A receiver keeps one only through Clone.
@@ -57,6 +57,14 @@ struct RequestDownloadTotalSizeNoticeInfo : ResourceManagerProgressInfoBase {
     }
 };
 
+struct DiskFullNoticeInfo : ResourceManagerProgressInfoBase {
+    DiskFullInfo where;     // the file that did not fit, and the system's words
+    int64_t bytesLeft = 0;  // what the batch still had to write, estimated
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new DiskFullNoticeInfo(*this);
+    }
+};
+
 struct LauncherNoticeUpgradeInfo : ResourceManagerProgressInfoBase {
     std::wstring url;
     RequestNoticeResult result = kNoticeFailed;
@@ -64,11 +72,6 @@ struct LauncherNoticeUpgradeInfo : ResourceManagerProgressInfoBase {
         return new LauncherNoticeUpgradeInfo(*this);
     }
 };
-
-struct Utf16Less {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return LessUtf16(a, b); }
-};
-using ResourceMap = std::map<std::wstring, ResoureConfigInfo, Utf16Less>;
 
 class CResourceManager {
   public:
@@ -96,7 +99,11 @@ class CResourceManager {
     void GetResourceHash(std::wstring* hash);
     bool IsLocalFileExist(const std::wstring& name);
 
-    void OnConfigDownloaded(CDNDownloadState state, const std::vector<ResoureConfigInfo>& records);
+    // Takes the records over.
+    void OnConfigDownloaded(CDNDownloadState state, std::vector<ResoureConfigInfo>&& records);
+    // Step of OnConfigDownloaded: the launcher's records into m_cdnLauncher, the rest into
+    // m_cdnResources (a name already present keeps its first record); `records` ends empty.
+    void InsertCdnRecords(std::vector<ResoureConfigInfo>&& records);
     bool CompareManifests(ResourceMap& local, const ResourceMap& cdn,
                           std::vector<ResourceDownloadItem>* downloads,
                           std::vector<ResourceDownloadItem>* removals, bool checkFiles);
@@ -104,6 +111,8 @@ class CResourceManager {
     bool CompareResources();
     void OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloadState state);
     void OnDownloadFinished(CDNDownloadState state, int32_t type);
+    // Posts kDiskFullDuringDownload with what the downloader knows of it.
+    void PostDiskFull();
     void OnDownloadProgress(int64_t downloaded, int64_t total);
     void WriteLauncherManifestToJournal();
 

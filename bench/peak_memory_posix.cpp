@@ -1,0 +1,9 @@
+#include "bench/peak_memory.h"
+
+#include <sys/resource.h>
+
+uint64_t PeakMemoryBytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<uint64_t>(usage.ru_maxrss) * 1024;
+}
