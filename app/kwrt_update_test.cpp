@@ -22,6 +22,7 @@
 #include "download/file_helpers.h"
 #include "testing/child_process.h"
 #include "testing/random_bytes.h"
+#include "testing/small_file_system.h"
 #include "testing/temp_dir.h"
 #include "tools/devserver/devserver.h"
 #include "tools/pack/packer.h"
@@ -42,7 +43,33 @@ class Programs {
             m_strWindowsBin = Utf8ToWide(windowsBin) + L"/";
         }
     }
+    ~Programs() {
+        for (const Drive& drive : m_drives) {
+            unlink(drive.link.c_str());
+        }
+    }
     bool UnderWine() const { return !m_strWindowsBin.empty(); }
+    // Under Wine, gives `folder` a drive letter of its own, as a disk of its own has; paths below
+    // it are named on that drive from then on. False when no letter is free.
+    bool MapDrive(const std::wstring& folder) {
+        if (!UnderWine()) {
+            return true;
+        }
+        const char* prefix = getenv("WINEPREFIX");
+        const char* home = getenv("HOME");
+        const std::string devices = (prefix != nullptr && *prefix != '\0'
+                                         ? std::string(prefix)
+                                         : std::string(home != nullptr ? home : "") + "/.wine") +
+                                    "/dosdevices/";
+        for (wchar_t letter = L'k'; letter <= L'y'; ++letter) {
+            const std::string link = devices + static_cast<char>(letter) + ":";
+            if (symlink(WideToUtf8(folder).c_str(), link.c_str()) == 0) {
+                m_drives.push_back(Drive{WithTrailingSeparator(folder), letter, link});
+                return true;
+            }
+        }
+        return false;
+    }
     // The file of the program `name` of the build.
     std::wstring File(const std::wstring& name) const {
         return UnderWine() ? m_strWindowsBin + name + L".exe" : GetModuleDir() + name;
@@ -53,6 +80,11 @@ class Programs {
             return path;
         }
         std::wstring wine = L"Z:" + path;
+        for (const Drive& drive : m_drives) {
+            if (path.compare(0, drive.folder.size(), drive.folder) == 0) {
+                wine = std::wstring(1, drive.letter) + L":/" + path.substr(drive.folder.size());
+            }
+        }
         for (wchar_t& c : wine) {
             c = c == L'/' ? L'\\' : c;
         }
@@ -80,7 +112,13 @@ class Programs {
     }
 
   private:
+    struct Drive {
+        std::wstring folder;  // ends in "/"
+        wchar_t letter;
+        std::string link;  // in the prefix's "dosdevices"
+    };
     std::wstring m_strWindowsBin;  // ends in "/"; empty for the host build
+    std::vector<Drive> m_drives;
 };
 
 // Waits until the stub program at `exe` has recorded its command line; the line or empty.
@@ -153,14 +191,14 @@ class KwrtUpdateTest : public ::testing::Test {
                 L"1"};
     }
     // Starts kwrt-update with the login and `extra`; its events go to m_strEvents, its traces
-    // nowhere.
+    // to m_strTrace.
     bool StartUpdate(testing::ChildProcess* child, const std::vector<std::wstring>& extra) {
         std::vector<std::wstring> args = UpdateOptions();
         args.push_back(L"--json");
         args.insert(args.end(), extra.begin(), extra.end());
         args.insert(args.end(), {L"auth_key:key-1", L"uid:" + m_strUid, L"extraInfo:x:y"});
         return child->Start(L"/bin/sh", {L"-c", m_programs.Script(L"kwrt-update", args) + L" > '" +
-                                                    m_strEvents + L"' 2>/dev/null"});
+                                                    m_strEvents + L"' 2> '" + m_strTrace + L"'"});
     }
     // Runs kwrt-update; its exit code. The states it went through are in m_states.
     int Update(const std::vector<std::wstring>& extra) {
@@ -266,6 +304,7 @@ class KwrtUpdateTest : public ::testing::Test {
     std::wstring m_strNotice;       // the notice server when not the devserver
     std::wstring m_strUid = L"42";  // the login's user id
     std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
+    std::wstring m_strTrace = m_temp.Join(L"trace.txt");
     // Every record of "version.txt" that names content (not the pending token) whose file does
     // not hold exactly that content.
     std::vector<std::string> RecordsClaimingOtherContent() {
@@ -471,6 +510,57 @@ TEST_F(KwrtUpdateTest, AFailedBatchIsResumedAndNothingBrokenIsRecorded) {
         fetchedBroken |= entry.folder == broken && fetched.count(entry.name) == 1;
     }
     EXPECT_TRUE(fetchedBroken);
+}
+
+TEST_F(KwrtUpdateTest, ADiskThatFillsWhileUnpackingEndsWithTheShortageAndNothingHalfWritten) {
+    // The installation on a disk of its own, which the packed content fits and the unpacked
+    // content, about four times as large, does not.
+    testing::SmallFileSystem disk(m_temp.Join(L"small"), 8u << 20);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << disk.Error();
+    }
+    ASSERT_TRUE(m_programs.MapDrive(m_temp.Join(L"small")));
+    m_strRoot = m_temp.Join(L"small/install") + kPathSeparator;
+    InstallLauncher();
+    for (int i = 0; i < 20; ++i) {
+        std::string content;
+        for (unsigned block = 0; block < 256; ++block) {
+            content += testing::RandomBytes(1024, static_cast<unsigned>(i) * 256 + block);
+            content.append(3072, '\0');
+        }
+        WriteBinaryFile(m_temp.Join(L"studio/game/large/l" + std::to_wstring(i) + L".pak"),
+                        content);
+    }
+    Pack(ConfigPath());
+    StartServer({});
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(Update({L"--no-launch"}), 6);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30))
+        << "a full disk is not tried again and again";
+    const std::string events = ReadFileOrEmpty(m_strEvents);
+    EXPECT_NE(events.find("磁盘空间不足，无法完成此次更新，请确保释放出"), std::string::npos)
+        << events;
+    const std::string trace = ReadFileOrEmpty(m_strTrace);
+    EXPECT_NE(trace.find("磁盘空间不足, 无法写入文件:\t" +
+                         WideToUtf8(m_programs.Path(m_strRoot + L"game"))),
+              std::string::npos)
+        << trace.substr(0, 4000);
+
+    // Every file there is whole, none is left half-written, and only what is there is recorded.
+    size_t whole = 0;
+    for (const std::wstring& name : InstalledFiles()) {
+        EXPECT_EQ(InstalledDigest(name), StudioDigest(name)) << WideToUtf8(name);
+        whole += InstalledDigest(name) == StudioDigest(name) ? 1 : 0;
+    }
+    EXPECT_GT(whole, 0u);
+    EXPECT_LT(whole, Offered().size() - 1);
+    EXPECT_TRUE(RecordsClaimingOtherContent().empty());
+
+    // Room made: the next run installs the rest.
+    ASSERT_TRUE(disk.Resize(64u << 20));
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstallationIsTheOfferedVersion();
 }
 
 TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {

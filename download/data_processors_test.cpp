@@ -8,6 +8,7 @@
 
 #include "core/os.h"
 #include "core/text.h"
+#include "download/downloader_task.h"
 #include "download/gzip_member.h"
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
@@ -118,7 +119,26 @@ TEST_F(FileProcessorTest, ATruncatedStreamIsNoSuccess) {
     processor->Begin(0);
     Feed(*processor, cut);
     EXPECT_EQ(processor->Finish(), 0);
+    // Unpacking went as far as the stream did; none of it stays where the game would look.
+    EXPECT_FALSE(PathExists(m_temp.Join(L"cut.dat")));
+    EXPECT_FALSE(processor->GetDiskFull(nullptr));  // a bad stream is no full disk
     EXPECT_EQ(GunzipFile(m_temp.Join(L"cut.dat.t"), m_temp.Join(L"out.dat")), 0);
+    EXPECT_FALSE(PathExists(m_temp.Join(L"out.dat")));
+    processor.reset();
+    EXPECT_FALSE(PathExists(m_temp.Join(L"cut.dat.t")));  // goes with its processor
+}
+
+TEST_F(FileProcessorTest, ASegmentFinishesEveryPartSoThatTheNextTryCanBeginThemAll) {
+    auto first = Make(L"a.dat", 0, 10);
+    auto second = Make(L"b.dat", 10, 10);
+    SegmentDownloadTaskInfo segment;
+    segment.rangeStart = 0;
+    segment.rangeLength = 20;
+    SegmentDownloadDataProcessor spread(segment, {first.get(), second.get()});
+    ASSERT_EQ(spread.Begin(20), 1);
+    EXPECT_EQ(spread.Finish(), 0);  // the try brought nothing: the first part fails at once
+    EXPECT_EQ(spread.Begin(20), 1) << "a part was left open";
+    spread.Finish();
 }
 
 TEST_F(FileProcessorTest, AnEmptyBodyFailsAndAnOpenFileRefusesAnotherBegin) {

@@ -229,6 +229,31 @@ TEST_F(MainControllerTest, AShortageAsksUntilThereIsRoomOrTheUserLeaves) {
     EXPECT_EQ(ManagerStates().size(), 1u);  // no comparison after leaving
 }
 
+TEST_F(MainControllerTest, ADiskThatFilledDuringTheBatchAsksForTheRoomStillMissing) {
+    auto fill = [this](int64_t bytesLeft) {
+        auto* info = new DiskFullNoticeInfo;
+        info->where.path = m_temp.Join(L"game/a.pak");
+        info->where.reason = L"No space left on device";
+        info->bytesLeft = bytesLeft;
+        m_controller.OnResourceProgress(kDiskFullDuringDownload, info);
+    };
+    const std::wstring shortage =
+        DiskOfGameRoot(m_temp.Path()) + L"磁盘空间不足，无法完成此次更新，请确保释放出";
+    m_view.m_nShortageAnswer = 1;  // room made: the road starts again at the notice request
+    fill(3 * 1024 * 1024 + 1000000);
+    ASSERT_EQ(m_view.m_boxes.size(), 1u);
+    EXPECT_EQ(m_view.m_boxes[0], L"disk:" + shortage + L"3.00MB空间后继续");
+    EXPECT_EQ(m_view.m_status.back(), L"获取游戏更新地址...");
+    EXPECT_FALSE(m_view.m_bEnded);
+
+    m_view.m_nShortageAnswer = 2;
+    fill(1000);  // the estimate fits what is free, yet the disk filled: that much again
+    EXPECT_EQ(m_view.m_boxes.back(), L"disk:" + shortage + L"1 KB空间后继续");
+    EXPECT_EQ(m_view.m_status.back(), shortage + L"1 KB空间后继续");
+    EXPECT_TRUE(m_view.m_bEnded);
+    EXPECT_EQ(m_view.m_endReason, kEndDiskFull);
+}
+
 TEST_F(MainControllerTest, AnUnreadableDiskEndsTheLauncher) {
     m_env.m_drives.clear();
     Total(10);

@@ -168,5 +168,36 @@ TEST(ManifestFiles, ChineseNamesSurviveCodePage936) {
     EXPECT_EQ(records[0].name, L"\u8d44\u6e90\\\u5730\u56fe.pak");
 }
 
+TEST(ManifestBytes, AServersAnswerReadsAlikeInUtf8AndInTheAnsiCodePage) {
+    KWRT_USE_CODE_PAGE(936);
+    auto read = [](const std::string& bytes, ManifestSource source) {
+        std::vector<ResoureConfigInfo> records;
+        ParseManifestBytes(bytes, source,
+                           [&records](ResoureConfigInfo& record) { records.push_back(record); });
+        return records;
+    };
+    const std::string utf8 = "a.dat=H1=p=0=10\r\n\xE5\x9C\xB0\xE5\x9B\xBE\\b.pak=H2=q=10=5=res\n";
+    const std::string ansi = "a.dat=H1=p=0=10\r\n\xB5\xD8\xCD\xBC\\b.pak=H2=q=10=5=res\n";
+    for (const std::string& bytes : {utf8, ansi}) {
+        const std::vector<ResoureConfigInfo> records = read(bytes, ManifestSource::kServerAnswer);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[1].name, L"\u5730\u56fe\\b.pak");
+        EXPECT_EQ(records[1].folder, L"q");
+        EXPECT_EQ(records[1].offset, 10);
+        EXPECT_EQ(records[1].length, 5);
+        EXPECT_EQ(records[1].category, L"res");
+    }
+    EXPECT_EQ(CountManifestLines(utf8), 3u);  // never fewer than the records
+
+    // A file the launcher wrote: its byte-order mark skipped, its text ending at a zero byte.
+    const std::vector<ResoureConfigInfo> file = read(std::string("\xEF\xBB\xBF"
+                                                                 "a=1\r\nb=2\0c=3",
+                                                                 15),
+                                                     ManifestSource::kFile);
+    ASSERT_EQ(file.size(), 2u);
+    EXPECT_EQ(file[0].name, L"a");
+    EXPECT_EQ(file[1].hash, L"2");
+}
+
 }  // namespace
 }  // namespace kwrt
