@@ -9,18 +9,21 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cwctype>
 #include <filesystem>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "core/base64.h"
+#include "core/codepage.h"
 #include "core/md5.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "testing/child_process.h"
+#include "testing/code_page.h"
 #include "testing/random_bytes.h"
 #include "testing/small_file_system.h"
 #include "testing/temp_dir.h"
@@ -82,13 +85,23 @@ class Programs {
         std::wstring wine = L"Z:" + path;
         for (const Drive& drive : m_drives) {
             if (path.compare(0, drive.folder.size(), drive.folder) == 0) {
-                wine = std::wstring(1, drive.letter) + L":/" + path.substr(drive.folder.size());
+                wine = std::wstring(1, static_cast<wchar_t>(towupper(drive.letter))) + L":/" +
+                       path.substr(drive.folder.size());
             }
         }
         for (wchar_t& c : wine) {
             c = c == L'/' ? L'\\' : c;
         }
         return wine;
+    }
+    // `text` as the programs' traces carry it: UTF-8 on the host; under Wine, which the tests run
+    // with LANG=zh_CN.UTF-8, the ANSI code page 936.
+    std::string TraceBytes(const std::wstring& text) const {
+        if (!UnderWine()) {
+            return WideToUtf8(text);
+        }
+        testing::CodePageScope chinese(936);
+        return WideToAnsi(text);
     }
     // A shell command that becomes `name` with `arguments` (none may hold a "'").
     std::wstring Script(const std::wstring& name,
@@ -542,8 +555,8 @@ TEST_F(KwrtUpdateTest, ADiskThatFillsWhileUnpackingEndsWithTheShortageAndNothing
     EXPECT_NE(events.find("磁盘空间不足，无法完成此次更新，请确保释放出"), std::string::npos)
         << events;
     const std::string trace = ReadFileOrEmpty(m_strTrace);
-    EXPECT_NE(trace.find("磁盘空间不足, 无法写入文件:\t" +
-                         WideToUtf8(m_programs.Path(m_strRoot + L"game"))),
+    EXPECT_NE(trace.find(m_programs.TraceBytes(L"磁盘空间不足, 无法写入文件:\t" +
+                                               m_programs.Path(m_strRoot + L"game"))),
               std::string::npos)
         << trace.substr(0, 4000);
 

@@ -74,7 +74,7 @@ FileError LastFileError() {
         result.text = _wcserror(number);
     }
     while (!result.text.empty() && (result.text.back() == L'\n' || result.text.back() == L'\r' ||
-                                    result.text.back() == L' ' || result.text.back() == L'.')) {
+                                    result.text.back() == L' ')) {
         result.text.pop_back();
     }
     return result;
