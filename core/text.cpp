@@ -1,5 +1,6 @@
 #include "core/text.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "core/codepage.h"
@@ -49,6 +50,13 @@ void AppendWide(char32_t c, std::wstring* out) {
 
 std::string WideToUtf8(const std::wstring& text) {
     std::string out;
+    if (std::all_of(text.begin(), text.end(),
+                    [](wchar_t c) { return static_cast<uint32_t>(c) < 0x80; })) {
+        out.resize(text.size());  // ASCII, the common case: one byte per character
+        std::transform(text.begin(), text.end(), out.begin(),
+                       [](wchar_t c) { return static_cast<char>(c); });
+        return out;
+    }
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char32_t c = static_cast<char32_t>(text[i]);

@@ -37,6 +37,11 @@ ResoureConfigInfo ResourceEntry::ToRecord(const std::wstring& name) const {
 }
 
 bool InsertRecord(ResourceMap* map, ResoureConfigInfo& record) {
+    // Manifests and configs are written in the map's order: most records belong at the end.
+    if (map->empty() || map->key_comp()(map->rbegin()->first, record.name)) {
+        map->emplace_hint(map->end(), std::move(record.name), ResourceEntry(record));
+        return true;
+    }
     auto found = map->lower_bound(record.name);
     if (found != map->end() && !map->key_comp()(record.name, found->first)) {
         return false;
