@@ -244,6 +244,7 @@ TEST_F(ResourceManagerTest, SavingWhileFilesArriveIsSafeAndNeverLeavesACutFile) 
     m_cdn.Publish(files);
     Run();
     Take();
+    WaitForIdleTasks();
     m_manager.CompareResources();
     // What closing the launcher does while worker threads still record finished files.
     for (int i = 0; i < 200; ++i) {
@@ -286,6 +287,7 @@ TEST_F(ResourceManagerTest, TheRecordsNeverClaimMoreThanTheDiskHolds) {
     m_cdn.Publish({{L"gone.dat", "withdrawn soon"}});
     Run();
     Take();
+    WaitForIdleTasks();
     m_manager.CompareResources();
     WaitForStop();
     ASSERT_EQ(Take(), (std::vector<int>{9, 17}));
@@ -330,6 +332,7 @@ TEST_F(ResourceManagerTest, TheRecordsNeverClaimMoreThanTheDiskHolds) {
     WaitForIdleTasks();
     Run();
     Take();
+    WaitForIdleTasks();
     m_manager.CompareResources();
     WaitForStop();
     CResourceManager::SetFileRecordedHookForTesting(nullptr);
