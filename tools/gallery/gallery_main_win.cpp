@@ -77,6 +77,9 @@ int wmain(int argc, wchar_t** argv) {
          TRUE},
         {L"box-retry", L"下载资源失败，请检查网络后重试。", 1, L"重试", L"退出", FALSE},
         {L"box-notice", L"资源更新完成，即将启动游戏", 0, L"", L"", FALSE},
+        // The disk box: its default captions, and the longest text the launcher shows.
+        {L"box-disk-shortage", L"D:\\磁盘空间不足，无法完成此次更新，请确保释放出12.80MB空间后继续",
+         1, L"", L"", FALSE},
     };
     kwrt::testing::UiScript script(20000);
     script.Settle(300).Do([&] { shoot(L"main"); });
@@ -105,5 +108,5 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     std::printf("saved %d screenshots at scale %.2f\n", saved, static_cast<double>(scale));
-    return saved == 4 ? 0 : 1;
+    return saved == 5 ? 0 : 1;
 }
