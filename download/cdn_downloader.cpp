@@ -137,34 +137,32 @@ void CCDNResourceDownloader::OnTaskResult(const DownloadTaskResultInfo& result) 
         return;
     }
     if (result.downloadType == kCdnConfigText) {
-        std::unique_ptr<DownloadDataProcessor> processor = std::move(it->second);
-        m_processors.erase(it);
-        OnConfigResult(result, std::move(processor));
-        return;
+        OnConfigResult(result, it->second.get());
+    } else {
+        OnResourceResult(result, it->second.get());
     }
-    OnResourceResult(result, it->second.get());
     m_processors.erase(it);
 }
 
 void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result,
-                                            std::unique_ptr<DownloadDataProcessor> processor) {
+                                            DownloadDataProcessor* processor) {
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits |= result.resultCode;
     }
     CDNDownloadState state = kCdnFailure;
     std::vector<ResoureConfigInfo> records;
-    {
+    auto* text = dynamic_cast<DownloadTextProcessor*>(processor);
+    if (result.resultCode == HttpTransfer::kOk && text != nullptr) {
+        // The text is held once, and only while it is parsed: not while the receiver compares.
         std::string bytes;
-        if (result.resultCode == HttpTransfer::kOk && processor->GetData(&bytes)) {
-            records.reserve(CountManifestLines(bytes));
-            ParseManifestBytes(
-                bytes, ManifestSource::kServerAnswer,
-                [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); });
-            state = kCdnSuccess;
-        }
+        text->TakeData(&bytes);
+        records.reserve(CountManifestLines(bytes));
+        ParseManifestBytes(
+            bytes, ManifestSource::kServerAnswer,
+            [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); });
+        state = kCdnSuccess;
     }
-    processor.reset();  // the text is no longer needed while the receiver compares
     if (m_fnConfigDownloaded) {
         m_fnConfigDownloaded(state, std::move(records));
     }

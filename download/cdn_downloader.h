@@ -77,9 +77,7 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::function<void(int64_t downloaded, int64_t total)> m_fnProgress;
 
   private:
-    // Takes the processor, to free the config's text before the receiver compares.
-    void OnConfigResult(const DownloadTaskResultInfo& result,
-                        std::unique_ptr<DownloadDataProcessor> processor);
+    void OnConfigResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
     void OnResourceResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
 
     std::unique_ptr<DownloaderTaskDispatcher> m_pDispatcher;  // created by the first download

@@ -71,6 +71,14 @@ int DownloadTextProcessor::GetData(std::string* out) {
     return 1;
 }
 
+void DownloadTextProcessor::TakeData(std::string* out) {
+    if (m_strText.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        m_strText.erase(0, 3);
+    }
+    *out = std::move(m_strText);
+    m_strText.clear();
+}
+
 CDNResourceDataProcessor::~CDNResourceDataProcessor() {
     if (m_pFile != nullptr) {
         fclose(m_pFile);

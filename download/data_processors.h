@@ -26,6 +26,8 @@ class DownloadTextProcessor : public DownloadDataProcessor {
     int Write(const char* data, int32_t length) override;
     // The body without a leading UTF-8 byte-order mark.
     int GetData(std::string* out) override;
+    // The same, handing the body over instead of copying it: a large config is held once.
+    void TakeData(std::string* out);
 
     std::string m_strText;  // body bytes of the current try
     size_t m_nLimit = kDefaultLimit;

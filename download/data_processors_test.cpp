@@ -31,6 +31,17 @@ TEST(DownloadTextProcessor, DropsALeadingByteOrderMarkOnly) {
     text.Write("\xEF\xBB", 2);
     text.GetData(&out);
     EXPECT_EQ(out, "\xEF\xBB");
+
+    // Handed over rather than copied, alike.
+    text.Begin(0);
+    text.Write(
+        "\xEF\xBB\xBF"
+        "a=1",
+        6);
+    text.TakeData(&out);
+    EXPECT_EQ(out, "a=1");
+    text.GetData(&out);
+    EXPECT_EQ(out, "");
 }
 
 class FileProcessorTest : public ::testing::Test {
