@@ -194,13 +194,14 @@ std::wstring IntToString(int value) {
     return std::to_wstring(value);
 }
 
+bool IsWhiteSpace(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
+
 std::wstring TrimWhiteSpace(const std::wstring& text) {
-    const wchar_t* const kWhite = L" \t\r\n\v\f";
-    const size_t first = text.find_first_not_of(kWhite);
-    if (first == std::wstring::npos) {
-        return std::wstring();
-    }
-    return text.substr(first, text.find_last_not_of(kWhite) - first + 1);
+    const auto first = std::find_if_not(text.begin(), text.end(), IsWhiteSpace);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), IsWhiteSpace).base();
+    return first < last ? std::wstring(first, last) : std::wstring();
 }
 
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) {

@@ -36,7 +36,9 @@ std::wstring DecodeServerText(const std::string& bytes);
 
 std::wstring IntToString(int value);
 
-// Without white space (space, tab, CR, LF, vertical tab, form feed) at either end.
+// Space, tab, CR, LF, vertical tab or form feed.
+bool IsWhiteSpace(wchar_t c);
+// Without white space at either end.
 std::wstring TrimWhiteSpace(const std::wstring& text);
 // Equal when compared character by character ignoring case.
 bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b);

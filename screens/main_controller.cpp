@@ -198,10 +198,11 @@ void MainController::OnNoticeResult(const std::wstring& url, int result) {
     FailurePath(NoticeFailureText(result), kEndNoticeFailed);
 }
 
-void MainController::FailurePath(const std::wstring& text, EndReason reason) {
+void MainController::FailurePath(const std::wstring& text, EndReason reason,
+                                 int (MainView::*ask)(const std::wstring&)) {
     m_pView->SetStatusText(text);
     m_progress.m_fProgress = 1.f;
-    if (m_pView->AskRetry(text) == 1) {
+    if ((m_pView->*ask)(text) == 1) {
         RequestNotice();
     } else {
         m_pView->EndProcess(reason);
@@ -334,14 +335,7 @@ void MainController::OnDiskFullDuringDownload(const DiskFullNoticeInfo& full) {
     // disk filled anyway, so at least that much again.
     const uint64_t needed = full.bytesLeft > 0 ? static_cast<uint64_t>(full.bytesLeft) : 1;
     const uint64_t shortfall = needed > freeBytes ? needed - freeBytes : needed;
-    const std::wstring text = DiskShortageText(disk, shortfall);
-    m_pView->SetStatusText(text);
-    m_progress.m_fProgress = 1.f;
-    if (m_pView->AskDiskShortage(text) == 1) {
-        RequestNotice();
-    } else {
-        m_pView->EndProcess(kEndDiskFull);
-    }
+    FailurePath(DiskShortageText(disk, shortfall), kEndDiskFull, &MainView::AskDiskShortage);
 }
 
 void MainController::ReportDownloadStep(float fraction) {

@@ -130,7 +130,10 @@ class MainController {
     bool m_bShowSpeed = false;
 
   protected:
-    void FailurePath(const std::wstring& text, EndReason reason);
+    // The failure in the status line and in a box (the retry box unless `ask` names another):
+    // its first button starts again at the notice request, any other ends the process.
+    void FailurePath(const std::wstring& text, EndReason reason,
+                     int (MainView::*ask)(const std::wstring&) = &MainView::AskRetry);
 
     bool m_bFirstWatch = true;
     MainView* m_pView;

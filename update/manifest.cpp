@@ -20,12 +20,6 @@ bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
-const wchar_t kWhiteSpace[] = L" \t\r\n\v\f";
-
-bool IsWhiteSpace(wchar_t c) {
-    return c != L'\0' && wcschr(kWhiteSpace, c) != nullptr;
-}
-
 // A piece of a line, without copying it.
 struct Span {
     const wchar_t* begin;
@@ -144,13 +138,21 @@ bool IsSafeName(Span name) {
     return !IsSeparator(name.end[-1]);  // a folder is no file
 }
 
+// The text of a manifest file the launcher wrote, in UTF-8: after a byte-order mark, up to a zero
+// byte.
+void FileText(const std::string& bytes, const char** begin, const char** end) {
+    *begin = bytes.data();
+    *end = std::find(*begin, *begin + bytes.size(), '\0');
+    if (*end - *begin >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        *begin += 3;
+    }
+}
+
 // The trace of a manifest file's content, as its text: decoded and written a piece at a time.
 void TraceManifestContent(const std::string& bytes) {
-    const char* begin = bytes.data();
-    const char* const end = std::find(begin, begin + bytes.size(), '\0');
-    if (end - begin >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        begin += 3;
-    }
+    const char* begin;
+    const char* end;
+    FileText(bytes, &begin, &end);
     TraceTextPart(L"资源配置文件内容:\r\n");
     const size_t kPiece = 1 << 16;
     std::wstring text;
@@ -255,15 +257,13 @@ void ParseManifestBytes(const std::string& bytes, ManifestSource source,
     const char* end = begin + bytes.size();
     bool utf8 = true;
     if (source == ManifestSource::kFile) {
-        if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-            begin += 3;
-        }
+        FileText(bytes, &begin, &end);
     } else {
         utf8 = IsUtf8Text(reinterpret_cast<const unsigned char*>(begin),
                           static_cast<int>(bytes.size())) != 0;
-    }
-    if (utf8) {
-        end = std::find(begin, end, '\0');  // UTF-8 text ends at its terminator
+        if (utf8) {
+            end = std::find(begin, end, '\0');  // UTF-8 text ends at its terminator
+        }
     }
     std::wstring line;
     ResoureConfigInfo record;

@@ -311,27 +311,24 @@ bool CResourceManager::CompareManifests(ResourceMap& local, const ResourceMap& c
             }
         }
     }
+    // An item from the entry it names; for a removal the local one, otherwise the CDN's.
+    auto itemOf = [](const ResourceMap::value_type& entry, int32_t kind) {
+        ResourceDownloadItem item;
+        item.relativePath = entry.first;
+        item.cdnHash = entry.second.hash.ToWide();
+        item.changeKind = kind;
+        item.folder = *entry.second.folder;
+        item.offset = entry.second.offset;
+        item.length = entry.second.length;
+        return item;
+    };
     auto download = [&](const ResourceMap::value_type& offered, const VersionToken& localHash,
                         int32_t kind) {
-        ResourceDownloadItem item;
-        item.relativePath = offered.first;
-        item.localHash = localHash.ToWide();
-        item.cdnHash = offered.second.hash.ToWide();
-        item.changeKind = kind;
-        item.folder = *offered.second.folder;
-        item.offset = offered.second.offset;
-        item.length = offered.second.length;
-        downloads->push_back(std::move(item));
+        downloads->push_back(itemOf(offered, kind));
+        downloads->back().localHash = localHash.ToWide();
     };
     auto remove = [&](const ResourceMap::value_type& kept) {
-        ResourceDownloadItem item;
-        item.relativePath = kept.first;
-        item.cdnHash = kept.second.hash.ToWide();
-        item.changeKind = ResourceDownloadItem::kRemoved;
-        item.folder = *kept.second.folder;
-        item.offset = kept.second.offset;
-        item.length = kept.second.length;
-        removals->push_back(std::move(item));
+        removals->push_back(itemOf(kept, ResourceDownloadItem::kRemoved));
     };
     // Both maps are in the same order: one walk through both finds every name in the other.
     const Utf16Less less;

@@ -25,7 +25,6 @@ class VersionToken {
 
     std::wstring ToWide() const { return Utf8ToWide(m_utf8); }
     const std::string& Utf8() const { return m_utf8; }
-    bool empty() const { return m_utf8.empty(); }
     void clear() { m_utf8.clear(); }
 
     friend bool operator==(const VersionToken& a, const VersionToken& b) {
