@@ -99,6 +99,24 @@ void ConsoleUpdater::Event(const std::string& kind, const std::wstring& text, in
     }
 }
 
+void ConsoleUpdater::PrintRefusedFiles(const ResourceFailureNoticeInfo& failure) {
+    for (const RefusedManifestLine& file : failure.files) {
+        fprintf(stderr, "kwrt-update: cannot install %s: %s\n", WideToUtf8(file.name).c_str(),
+                WideToUtf8(file.reason).c_str());
+        if (m_options.json) {
+            Json::Value event(Json::objectValue);
+            event["event"] = "file-refused";
+            event["file"] = WideToUtf8(file.name);
+            event["reason"] = WideToUtf8(file.reason);
+            Json::StreamWriterBuilder writer;
+            writer["indentation"] = "";
+            writer["emitUTF8"] = true;
+            Print(Json::writeString(writer, event));
+        }
+    }
+    fflush(stderr);
+}
+
 void ConsoleUpdater::DrawLiveLine() {
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(m_fBar * kWidth);
@@ -259,6 +277,9 @@ int ConsoleUpdater::Run() {
             }
             if (m_options.json && item.first != kDownloadProgress) {
                 Event("state", L"", item.first);
+            }
+            if (auto* failure = dynamic_cast<ResourceFailureNoticeInfo*>(item.second)) {
+                PrintRefusedFiles(*failure);
             }
             OnResourceProgress(item.first, item.second);
         }

@@ -81,6 +81,8 @@ class ConsoleUpdater : public MainView, public MainController {
     void Print(const std::string& line);
     void Event(const std::string& kind, const std::wstring& text, int number = 0);
     void DrawLiveLine();
+    // The files a failed batch could not install, on stderr, and as events with --json.
+    void PrintRefusedFiles(const ResourceFailureNoticeInfo& failure);
     bool AnswerBox(const std::wstring& text);
 
     ConsoleOptions m_options;

@@ -88,7 +88,7 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
         part.length = item.length;
         parts.push_back(part);
         std::lock_guard<std::recursive_mutex> lock(m_progressLock);
-        m_nTotalBytes += static_cast<uint32_t>(item.length);
+        m_nTotalBytes += item.length;
     }
     m_pDispatcher->AddTasks(parts);
     return 1;
@@ -152,6 +152,7 @@ void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result
     }
     CDNDownloadState state = kCdnFailure;
     std::vector<ResoureConfigInfo> records;
+    std::vector<RefusedManifestLine> refused;
     auto* text = dynamic_cast<DownloadTextProcessor*>(processor);
     if (result.resultCode == HttpTransfer::kOk && text != nullptr) {
         // The text is held once, and only while it is parsed: not while the receiver compares.
@@ -160,11 +161,12 @@ void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result
         records.reserve(CountManifestLines(bytes));
         ParseManifestBytes(
             bytes, ManifestSource::kServerAnswer,
-            [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); });
+            [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); },
+            [&refused](RefusedManifestLine&& line) { refused.push_back(std::move(line)); });
         state = kCdnSuccess;
     }
     if (m_fnConfigDownloaded) {
-        m_fnConfigDownloaded(state, std::move(records));
+        m_fnConfigDownloaded(state, std::move(records), std::move(refused));
     }
 }
 
@@ -188,7 +190,7 @@ void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& resu
     }
     if (auto* file = dynamic_cast<CDNResourceDataProcessor*>(processor)) {
         std::lock_guard<std::recursive_mutex> lock(m_progressLock);
-        m_nFinishedPackedBytes += static_cast<uint32_t>(result.length);
+        m_nFinishedPackedBytes += result.length;
         m_nFinishedUnpackedBytes += file->GetUnpackedBytes();
     }
     if (result.downloadType == kCdnLauncherFile) {

@@ -69,8 +69,10 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::wstring m_strConfigUrl;
     std::wstring m_strResourceDir;  // ends in the separator
     std::wstring m_strLauncherDir;  // ends in the separator
-    // The config's records, which the receiver may take over.
-    std::function<void(CDNDownloadState, std::vector<ResoureConfigInfo>&&)> m_fnConfigDownloaded;
+    // The config's records, which the receiver may take over, and the lines it refused.
+    std::function<void(CDNDownloadState, std::vector<ResoureConfigInfo>&&,
+                       std::vector<RefusedManifestLine>&&)>
+        m_fnConfigDownloaded;
     std::function<void(CDNDownloadState, int32_t type)> m_fnDownloadFinished;
     std::function<void(const DownloadTaskInfo&)> m_fnFileStarted;
     std::function<void(const DownloadTaskInfo&, CDNDownloadState)> m_fnFileDownloaded;

@@ -27,7 +27,8 @@ class CdnDownloaderTest : public ::testing::Test {
         m_cdn.m_strResourceDir = m_temp.Join(L"game") + kPathSeparator;
         m_cdn.m_strLauncherDir = m_temp.Join(L"launcher") + kPathSeparator;
         m_cdn.m_fnConfigDownloaded = [this](CDNDownloadState state,
-                                            const std::vector<ResoureConfigInfo>& records) {
+                                            const std::vector<ResoureConfigInfo>& records,
+                                            const std::vector<RefusedManifestLine>&) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_configState = state;
             m_config = records;

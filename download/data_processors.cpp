@@ -50,7 +50,7 @@ gzFile OpenGzip(const std::wstring& path) {
 
 }  // namespace
 
-int DownloadTextProcessor::Begin(int32_t) {
+int DownloadTextProcessor::Begin(int64_t) {
     m_strText.clear();
     m_strText.reserve(kTextReserve);
     return 1;
@@ -88,7 +88,7 @@ CDNResourceDataProcessor::~CDNResourceDataProcessor() {
     }
 }
 
-int CDNResourceDataProcessor::Begin(int32_t contentLength) {
+int CDNResourceDataProcessor::Begin(int64_t contentLength) {
     m_nContentLength = contentLength;
     m_nWritten = 0;
     m_bDiskFull = false;

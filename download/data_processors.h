@@ -21,7 +21,7 @@ class DownloadTextProcessor : public DownloadDataProcessor {
     static constexpr size_t kDefaultLimit = 256u * 1024 * 1024;
 
     using DownloadDataProcessor::DownloadDataProcessor;
-    int Begin(int32_t contentLength) override;
+    int Begin(int64_t contentLength) override;
     int Finish() override { return 1; }
     int Write(const char* data, int32_t length) override;
     // The body without a leading UTF-8 byte-order mark.
@@ -48,7 +48,7 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     using DownloadDataProcessor::DownloadDataProcessor;
     ~CDNResourceDataProcessor() override;
 
-    int Begin(int32_t contentLength) override;
+    int Begin(int64_t contentLength) override;
     // Unpacks a complete part; a part that received other than its length is never unpacked.
     int Finish() override;
     int Write(const char* data, int32_t length) override;
@@ -72,9 +72,9 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     FILE* m_pFile = nullptr;
     std::wstring m_strBaseDir;
     bool m_bBegun = false;  // a temporary file may exist
-    int32_t m_nWritten = 0;
-    int32_t m_nHighWater = 0;
-    int32_t m_nContentLength = 0;
+    int64_t m_nWritten = 0;
+    int64_t m_nHighWater = 0;
+    int64_t m_nContentLength = 0;
     int64_t m_nUnpackedBytes = 0;
     bool m_bDiskFull = false;  // in the latest try
     DiskFullInfo m_diskFull;

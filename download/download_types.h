@@ -16,7 +16,7 @@ struct DownloadTaskInfo {
     std::wstring folder;       // package folder the URL was built from
     std::wstring postData;     // request body; empty for GET
     int64_t offset = -1;       // of the part in the remote file; -1: the whole resource, no Range
-    int32_t length = 0;        // byte count of the part; 0 with offset -1
+    int64_t length = 0;        // byte count of the part; 0 with offset -1
 };
 
 // A part with the result code of the request that carried it (-1: no processor for any part).
@@ -32,7 +32,7 @@ struct SegmentDownloadTaskInfo {
     std::wstring url;
     std::wstring postData;
     int64_t rangeStart = 0;               // -1: no range
-    uint32_t rangeLength = 0;             // sum of the parts' lengths
+    int64_t rangeLength = 0;              // sum of the parts' lengths
     std::vector<DownloadTaskInfo> tasks;  // in ascending offset
 };
 
@@ -53,7 +53,7 @@ class DownloadDataProcessor {
 
     // Before any data of a try; `contentLength` is the answer's Content-Length, 0 when absent.
     // Nonzero: ready to receive.
-    virtual int Begin(int32_t contentLength) = 0;
+    virtual int Begin(int64_t contentLength) = 0;
     // After every try, once the connection is closed. Nonzero: the try's data is complete and
     // stored.
     virtual int Finish() = 0;

@@ -143,7 +143,7 @@ SegmentDownloadDataProcessor::SegmentDownloadDataProcessor(
     }
 }
 
-int SegmentDownloadDataProcessor::Begin(int32_t contentLength) {
+int SegmentDownloadDataProcessor::Begin(int64_t contentLength) {
     m_nPosition = 0;
     m_nCurrent = -1;
     int result = 1;

@@ -67,7 +67,7 @@ class SegmentDownloadDataProcessor : public DownloadDataProcessor {
     SegmentDownloadDataProcessor(const SegmentDownloadTaskInfo& segment,
                                  std::vector<DownloadDataProcessor*> children);
 
-    int Begin(int32_t contentLength) override;
+    int Begin(int64_t contentLength) override;
     int Finish() override;
     int Write(const char* data, int32_t length) override;
     int GetData(std::string*) override { return 1; }

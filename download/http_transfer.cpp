@@ -156,7 +156,7 @@ bool HttpTransfer::Pause() {
 }
 
 int32_t HttpTransfer::Run(const std::wstring& url, DownloadDataProcessor* processor, int32_t method,
-                          const std::wstring& body, int64_t rangeStart, uint32_t rangeLength) {
+                          const std::wstring& body, int64_t rangeStart, int64_t rangeLength) {
     m_bCancel.store(0);
     int32_t result = kNoTry;
     if (processor == nullptr) {
@@ -197,7 +197,7 @@ int32_t HttpTransfer::Run(const std::wstring& url, DownloadDataProcessor* proces
 
 int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* processor,
                           int32_t method, const std::string& body, int64_t rangeStart,
-                          uint32_t rangeLength, int32_t previous) {
+                          int64_t rangeLength, int32_t previous) {
     std::wstring headerBlock;
     for (const std::wstring& line : m_headers) {
         headerBlock += line + L"\r\n";
@@ -206,7 +206,7 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
         char range[96];
         snprintf(range, sizeof(range), "Range: bytes=%lld-%lld\r\n",
                  static_cast<long long>(rangeStart),
-                 static_cast<long long>(rangeStart + static_cast<int64_t>(rangeLength) - 1));
+                 static_cast<long long>(rangeStart + rangeLength - 1));
         headerBlock += Utf8ToWide(range);
     }
     const char* verb = method >= 0 && method <= 6 ? kVerbs[method] : "GET";
@@ -244,11 +244,11 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
                 skip = static_cast<uint64_t>(rangeStart);
             }
         }
-        const uint64_t windowEnd = skip + rangeLength;
-        const int32_t announced =
-            hasLength
-                ? static_cast<int32_t>(contentLength > 0xFFFFFFFFu ? 0xFFFFFFFFu : contentLength)
-                : 0;
+        const uint64_t wanted = rangeLength > 0 ? static_cast<uint64_t>(rangeLength) : 0;
+        const uint64_t windowEnd = skip + wanted;
+        const int64_t announced =
+            hasLength ? static_cast<int64_t>(contentLength > INT64_MAX ? INT64_MAX : contentLength)
+                      : 0;
         if (!processor->Begin(announced)) {
             result = kBeginRefused;
         } else {
@@ -287,7 +287,7 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
             }
             // A body cut short is no success: it must never be stored as a whole file.
             const bool complete =
-                limited ? delivered == rangeLength : !hasLength || received >= contentLength;
+                limited ? delivered == wanted : !hasLength || received >= contentLength;
             if (!failed && !refused && m_bCancel.load() == 0 && !complete) {
                 result = kNetworkError;
             }

@@ -40,7 +40,7 @@ class HttpTransfer {
     // asks for the whole resource; otherwise exactly the bytes [rangeStart, rangeStart +
     // rangeLength) reach the processor, whatever the server sends.
     int32_t Run(const std::wstring& url, DownloadDataProcessor* processor, int32_t method,
-                const std::wstring& body, int64_t rangeStart, uint32_t rangeLength);
+                const std::wstring& body, int64_t rangeStart, int64_t rangeLength);
 
     // Asks a running exchange to stop after the current chunk; any thread.
     void Cancel() { m_bCancel.exchange(1); }
@@ -55,7 +55,7 @@ class HttpTransfer {
   private:
     // One try; returns its result before Finish and cancel are applied.
     int32_t Try(const struct HttpTarget& target, DownloadDataProcessor* processor, int32_t method,
-                const std::string& body, int64_t rangeStart, uint32_t rangeLength,
+                const std::string& body, int64_t rangeStart, int64_t rangeLength,
                 int32_t previous);
     // Sleeps the retry pause; false when a cancel arrived meanwhile.
     bool Pause();

@@ -37,9 +37,9 @@ std::vector<SegmentDownloadTaskInfo> DownloaderTaskDispatcher::BuildSegments(
         if (!segments.empty()) {
             SegmentDownloadTaskInfo& last = segments.back();
             if (last.rangeLength < kMaxSegmentBytes &&
-                last.rangeStart + static_cast<int64_t>(last.rangeLength) == part.offset) {
+                last.rangeStart + last.rangeLength == part.offset) {
                 last.tasks.push_back(part);
-                last.rangeLength += static_cast<uint32_t>(part.length);
+                last.rangeLength += part.length;
                 continue;
             }
         }
@@ -47,7 +47,7 @@ std::vector<SegmentDownloadTaskInfo> DownloaderTaskDispatcher::BuildSegments(
         segment.url = part.url;
         segment.postData = part.postData;
         segment.rangeStart = part.offset;
-        segment.rangeLength = static_cast<uint32_t>(part.length);
+        segment.rangeLength = part.length;
         segment.tasks.push_back(part);
         segments.push_back(std::move(segment));
     }

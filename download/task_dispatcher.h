@@ -30,7 +30,7 @@ class DownloaderTaskProcessor {
 class DownloaderTaskDispatcher {
   public:
     // A segment takes the next back-to-back part while it is shorter than this.
-    static constexpr uint32_t kMaxSegmentBytes = 10485760;
+    static constexpr int64_t kMaxSegmentBytes = 10485760;
 
     explicit DownloaderTaskDispatcher(DownloaderTaskProcessor* processor)
         : m_pProcessor(processor) {}

@@ -33,7 +33,7 @@ inline std::vector<std::string> OurHeaderLines(const RecordedRequest& request) {
 class RecordingProcessor : public DownloadDataProcessor {
   public:
     RecordingProcessor() : DownloadDataProcessor(DownloadTaskInfo()) {}
-    int Begin(int32_t contentLength) override {
+    int Begin(int64_t contentLength) override {
         ++m_nBegins;
         m_nContentLength = contentLength;
         m_data.clear();

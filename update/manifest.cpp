@@ -39,8 +39,9 @@ Span Trimmed(Span span) {
 }
 
 // Reads a base-10 integer the way the C runtime's conversions do: leading white space and a sign
-// allowed, reading stops at the first non-digit, no digits give 0. Out-of-range values saturate.
-int64_t ReadInteger(Span text, int64_t minimum, int64_t maximum) {
+// allowed, reading stops at the first non-digit, no digits give 0. False for a value outside
+// [minimum, maximum].
+bool ReadInteger(Span text, int64_t minimum, int64_t maximum, int64_t* out) {
     const wchar_t* i = text.begin;
     while (i < text.end && iswspace(static_cast<wint_t>(*i))) {
         ++i;
@@ -54,12 +55,16 @@ int64_t ReadInteger(Span text, int64_t minimum, int64_t maximum) {
     for (; i < text.end && *i >= L'0' && *i <= L'9'; ++i) {
         const int digit = *i - L'0';
         if (value > (INT64_MAX - digit) / 10) {
-            return negative ? minimum : maximum;
+            return false;
         }
         value = value * 10 + digit;
     }
     value = negative ? -value : value;
-    return value < minimum ? minimum : value > maximum ? maximum : value;
+    if (value < minimum || value > maximum) {
+        return false;
+    }
+    *out = value;
+    return true;
 }
 
 // Splits at runs of "=" into at most `capacity` fields, each trimmed; the first piece that is empty
@@ -170,10 +175,11 @@ void TraceManifestContent(const std::string& bytes) {
     TraceText(text);
 }
 
-enum class LineRead { kRecord, kSkipped, kEnd };
+enum class LineRead { kRecord, kSkipped, kRefused, kEnd };
 
-// One line, without its line break, into `record`.
-LineRead ReadLine(Span line, ResoureConfigInfo* record) {
+// One line, without its line break, into `record`; for a refused line, `record->name` and
+// `*reason`.
+LineRead ReadLine(Span line, ResoureConfigInfo* record, std::wstring* reason) {
     line = Trimmed(line);
     if (line.size() == 0) {
         return LineRead::kEnd;  // a line of only white space ends the reading
@@ -183,22 +189,27 @@ LineRead ReadLine(Span line, ResoureConfigInfo* record) {
     if (count < 2) {
         return LineRead::kSkipped;
     }
-    if (!IsSafeName(fields[0])) {
-        TraceText(L"资源名称不安全, 已跳过:\t" + fields[0].str());
-        return LineRead::kSkipped;
-    }
     *record = ResoureConfigInfo();
     record->name.assign(fields[0].begin, fields[0].end);
+    if (!IsSafeName(fields[0])) {
+        TraceText(L"资源名称不安全, 已跳过:\t" + fields[0].str());
+        *reason = L"unsafe name";
+        return LineRead::kRefused;
+    }
     record->hash.assign(fields[1].begin, fields[1].end);
     if (count > 2) {
         record->folder.assign(fields[2].begin, fields[2].end);
     }
-    if (count > 3) {
-        record->offset = ReadInteger(fields[3], INT64_MIN, INT64_MAX);
+    // A package member's length is a signed 32-bit count; anything else is no member.
+    int64_t length = 0;
+    if ((count > 3 && !ReadInteger(fields[3], INT64_MIN, INT64_MAX, &record->offset)) ||
+        (count > 4 && !ReadInteger(fields[4], 0, INT32_MAX, &length))) {
+        TraceText(L"资源位置无效, 已跳过:\t" + record->name);
+        *reason = L"offset or length out of range: " + fields[3].str() + L"=" +
+                  (count > 4 ? fields[4].str() : std::wstring());
+        return LineRead::kRefused;
     }
-    if (count > 4) {
-        record->length = static_cast<int32_t>(ReadInteger(fields[4], INT32_MIN, INT32_MAX));
-    }
+    record->length = static_cast<int32_t>(length);
     if (count > 5) {
         record->category.assign(fields[5].begin, fields[5].end);
     }
@@ -240,9 +251,10 @@ bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>*
         return false;
     }
     ResoureConfigInfo record;
+    std::wstring reason;
     ForEachLine(text.data(), text.data() + text.size(),
                 [&](const wchar_t* begin, const wchar_t* end) {
-                    const LineRead read = ReadLine({begin, end}, &record);
+                    const LineRead read = ReadLine({begin, end}, &record, &reason);
                     if (read == LineRead::kRecord) {
                         records->push_back(std::move(record));
                     }
@@ -252,7 +264,7 @@ bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>*
 }
 
 void ParseManifestBytes(const std::string& bytes, ManifestSource source,
-                        const ManifestRecordSink& sink) {
+                        const ManifestRecordSink& sink, const ManifestRefusalSink& refused) {
     const char* begin = bytes.data();
     const char* end = begin + bytes.size();
     bool utf8 = true;
@@ -267,6 +279,7 @@ void ParseManifestBytes(const std::string& bytes, ManifestSource source,
     }
     std::wstring line;
     ResoureConfigInfo record;
+    std::wstring reason;
     ForEachLine(begin, end, [&](const char* lineBegin, const char* lineEnd) {
         // Lines split alike before and after decoding: CR and LF are never part of a longer
         // sequence in UTF-8 or in the ANSI code pages. ASCII is the same in all of them.
@@ -277,9 +290,11 @@ void ParseManifestBytes(const std::string& bytes, ManifestSource source,
         } else {
             line = AnsiToWide(std::string(lineBegin, lineEnd));
         }
-        const LineRead read = ReadLine({line.data(), line.data() + line.size()}, &record);
+        const LineRead read = ReadLine({line.data(), line.data() + line.size()}, &record, &reason);
         if (read == LineRead::kRecord) {
             sink(record);
+        } else if (read == LineRead::kRefused && refused) {
+            refused(RefusedManifestLine{std::move(record.name), std::move(reason)});
         }
         return read != LineRead::kEnd;
     });

@@ -32,12 +32,13 @@ struct ResourceDownloadItem {
     int32_t changeKind = kNew;
     std::wstring folder;  // from the CDN entry; for a removal, from the local one
     int64_t offset = -1;  // -1: the whole resource
-    int32_t length = 0;
+    int64_t length = 0;
 };
 
 // Appends one record per accepted line. Blank lines vanish; a line of only white space ends the
-// reading; runs of "=" separate like one; a line with fewer than two fields, or whose name could
-// leave its target folder, is skipped. False only without a vector.
+// reading; runs of "=" separate like one; a line with fewer than two fields, whose name could
+// leave its target folder, or whose offset or length is no byte position of a package (a length
+// below 0 or above 2^31-1, an offset beyond 64 bits), is skipped. False only without a vector.
 bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>* records);
 // How manifest bytes become text. A file the launcher wrote is UTF-8 (a byte-order mark skipped,
 // the text ending at a zero byte); a server's answer is UTF-8 when it is well-formed UTF-8 with a
@@ -45,10 +46,18 @@ bool ParseManifestText(const std::wstring& text, std::vector<ResoureConfigInfo>*
 enum class ManifestSource { kFile, kServerAnswer };
 // Receives each accepted record in turn; it may move from it.
 using ManifestRecordSink = std::function<void(ResoureConfigInfo&)>;
+// A line that names a file but was refused: the name as the line gives it, and why.
+struct RefusedManifestLine {
+    std::wstring name;
+    std::wstring reason;
+};
+using ManifestRefusalSink = std::function<void(RefusedManifestLine&&)>;
 // ParseManifestText on bytes, one line at a time: the whole text is never held, so a large
-// config costs its records and not its text twice over.
+// config costs its records and not its text twice over. Lines refused for an unsafe name or a
+// number out of its field's range go to `refused` too, when given.
 void ParseManifestBytes(const std::string& bytes, ManifestSource source,
-                        const ManifestRecordSink& sink);
+                        const ManifestRecordSink& sink,
+                        const ManifestRefusalSink& refused = nullptr);
 // At most the number of records `bytes` hold: the count of their line ends, plus one.
 size_t CountManifestLines(const std::string& bytes);
 // Appends "name=hash\r\n" per record, in the given order. False for no records.

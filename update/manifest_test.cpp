@@ -61,9 +61,37 @@ TEST(ManifestReading, NumbersReadLikeTheCRuntime) {
     records = Parse(L"a=H=p=-5=+7");
     EXPECT_EQ(records[0].offset, -5);
     EXPECT_EQ(records[0].length, 7);
-    records = Parse(L"a=H=p=8589934592=99999999999");
+    records = Parse(L"a=H=p=8589934592=2147483647");
     EXPECT_EQ(records[0].offset, 8589934592LL);
     EXPECT_EQ(records[0].length, 2147483647);
+}
+
+TEST(ManifestReading, AMemberLengthOutsideItsSignedThirtyTwoBitsIsRefusedAndNamed) {
+    // A length that would be cut to 32 bits, a negative one, an offset beyond 64 bits: no such
+    // member exists, and the line names a file that cannot be installed.
+    const std::string bytes =
+        "big.pak=H=p=0=4831838208=res\r\n"
+        "neg.pak=H=p=0=-1=res\r\n"
+        "far.pak=H=p=99999999999999999999=5=res\r\n"
+        "..\\evil.dll=H=p=0=5=res\r\n"
+        "ok.pak=H=p=4294967296=2147483647=res\r\n";
+    std::vector<ResoureConfigInfo> records;
+    std::vector<RefusedManifestLine> refused;
+    ParseManifestBytes(
+        bytes, ManifestSource::kServerAnswer,
+        [&](ResoureConfigInfo& record) { records.push_back(record); },
+        [&](RefusedManifestLine&& line) { refused.push_back(std::move(line)); });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, L"ok.pak");
+    EXPECT_EQ(records[0].offset, 4294967296LL);
+    ASSERT_EQ(refused.size(), 4u);
+    EXPECT_EQ(refused[0].name, L"big.pak");
+    EXPECT_NE(refused[0].reason.find(L"4831838208"), std::wstring::npos);
+    EXPECT_EQ(refused[1].name, L"neg.pak");
+    EXPECT_EQ(refused[2].name, L"far.pak");
+    EXPECT_EQ(refused[3].name, L"..\\evil.dll");
+    // Without a refusal sink they are skipped alike.
+    EXPECT_EQ(Parse(L"big.pak=H=p=0=4831838208=res\r\nok=H").size(), 1u);
 }
 
 TEST(ManifestReading, NamesThatLeaveTheirFolderNeverReachTheRecords) {

@@ -1,5 +1,6 @@
 #include "update/resource_manager.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "core/codepage.h"
@@ -194,8 +195,9 @@ void CResourceManager::ConnectDownloader() {
     cdn.m_strResourceDir = m_strGameDir;
     cdn.m_strLauncherDir = m_strLauncherRoot;
     cdn.m_fnConfigDownloaded = [this](CDNDownloadState state,
-                                      std::vector<ResoureConfigInfo>&& records) {
-        OnConfigDownloaded(state, std::move(records));
+                                      std::vector<ResoureConfigInfo>&& records,
+                                      std::vector<RefusedManifestLine>&& refused) {
+        OnConfigDownloaded(state, std::move(records), std::move(refused));
     };
     cdn.m_fnDownloadFinished = [this](CDNDownloadState state, int32_t type) {
         OnDownloadFinished(state, type);
@@ -254,7 +256,8 @@ void CResourceManager::InsertCdnRecords(std::vector<ResoureConfigInfo>&& records
 }
 
 void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
-                                          std::vector<ResoureConfigInfo>&& records) {
+                                          std::vector<ResoureConfigInfo>&& records,
+                                          std::vector<RefusedManifestLine>&& refused) {
     int64_t total = 0;
     // A config without a single usable entry (an error page served with status 200, say) would
     // plan the removal of the whole installation: it counts as a failed download.
@@ -265,6 +268,7 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         m_launcherRemovals.clear();
         m_resourceRemovals.clear();
         m_resourceDownloads.clear();
+        m_refusedCdnLines = std::move(refused);
         if (accepted) {
             InsertCdnRecords(std::move(records));
         } else {
@@ -284,6 +288,16 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         CompareManifests(m_localResources, m_cdnResources, &m_resourceDownloads,
                          &m_resourceRemovals, true);
         total += SumOfLengths(m_resourceDownloads);
+        // A refused line says nothing of its file: what is installed of it stays.
+        for (const RefusedManifestLine& line : m_refusedCdnLines) {
+            for (auto* removals : {&m_launcherRemovals, &m_resourceRemovals}) {
+                removals->erase(std::remove_if(removals->begin(), removals->end(),
+                                               [&](const ResourceDownloadItem& item) {
+                                                   return item.relativePath == line.name;
+                                               }),
+                                removals->end());
+            }
+        }
     }
     SaveLocalResourceInfo();
     if (total == 0) {
@@ -429,7 +443,7 @@ bool CResourceManager::CompareResources() {
     }
     if (batch.empty()) {
         TraceText(L"资源校验完毕,没有资源需要更新");
-        Post(kEverythingCurrent);
+        PostResourcesDone();
         return true;
     }
     Post(kResourceDownloadStarted);
@@ -507,8 +521,10 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
         SaveLocalResourceInfo();
         if (state == kCdnDiskFull) {
             PostDiskFull();
+        } else if (state == kCdnSuccess) {
+            PostResourcesDone();
         } else {
-            Post(state == kCdnSuccess ? kEverythingCurrent : kResourceDownloadFailed);
+            Post(kResourceDownloadFailed);
         }
     }
 }
@@ -518,6 +534,24 @@ void CResourceManager::PostDiskFull() {
     m_pDownloader->GetDiskFull(&info.where);
     info.bytesLeft = m_pDownloader->EstimateBytesLeftToWrite();
     Post(kDiskFullDuringDownload, &info);
+}
+
+void CResourceManager::PostResourcesDone() {
+    ResourceFailureNoticeInfo info;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        info.files = m_refusedCdnLines;
+    }
+    if (info.files.empty()) {
+        Post(kEverythingCurrent);
+        return;
+    }
+    for (const RefusedManifestLine& file : info.files) {
+        const std::wstring line = L"资源无法安装:\t" + file.name + L"\t" + file.reason;
+        TraceText(line);
+        LogWideText(line);
+    }
+    Post(kResourceDownloadFailed, &info);
 }
 
 void CResourceManager::OnDownloadProgress(int64_t downloaded, int64_t total) {

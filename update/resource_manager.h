@@ -65,6 +65,15 @@ struct DiskFullNoticeInfo : ResourceManagerProgressInfoBase {
     }
 };
 
+// With kResourceDownloadFailed when the batch failed because the config names files that cannot
+// be installed.
+struct ResourceFailureNoticeInfo : ResourceManagerProgressInfoBase {
+    std::vector<RefusedManifestLine> files;
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new ResourceFailureNoticeInfo(*this);
+    }
+};
+
 struct LauncherNoticeUpgradeInfo : ResourceManagerProgressInfoBase {
     std::wstring url;
     RequestNoticeResult result = kNoticeFailed;
@@ -99,8 +108,10 @@ class CResourceManager {
     void GetResourceHash(std::wstring* hash);
     bool IsLocalFileExist(const std::wstring& name);
 
-    // Takes the records over.
-    void OnConfigDownloaded(CDNDownloadState state, std::vector<ResoureConfigInfo>&& records);
+    // Takes the records over. Files on refused lines keep what is installed of them, and the
+    // game's batch then fails naming them.
+    void OnConfigDownloaded(CDNDownloadState state, std::vector<ResoureConfigInfo>&& records,
+                            std::vector<RefusedManifestLine>&& refused = {});
     // Step of OnConfigDownloaded: the launcher's records into m_cdnLauncher, the rest into
     // m_cdnResources (a name already present keeps its first record); `records` ends empty.
     void InsertCdnRecords(std::vector<ResoureConfigInfo>&& records);
@@ -113,6 +124,9 @@ class CResourceManager {
     void OnDownloadFinished(CDNDownloadState state, int32_t type);
     // Posts kDiskFullDuringDownload with what the downloader knows of it.
     void PostDiskFull();
+    // Posts the end of the game's batch: kEverythingCurrent, or kResourceDownloadFailed naming
+    // the files of refused config lines, which the trace and the run log name too.
+    void PostResourcesDone();
     void OnDownloadProgress(int64_t downloaded, int64_t total);
     void WriteLauncherManifestToJournal();
 
@@ -145,6 +159,7 @@ class CResourceManager {
     ResourceMap m_localResources, m_localLauncher, m_cdnResources, m_cdnLauncher;
     std::vector<ResourceDownloadItem> m_launcherDownloads, m_launcherRemovals, m_resourceRemovals,
         m_resourceDownloads;
+    std::vector<RefusedManifestLine> m_refusedCdnLines;  // of the latest config
 
   private:
     void Post(ResourceManagerProgressState state, ResourceManagerProgressInfoBase* info = nullptr);
