@@ -29,6 +29,8 @@ bool RenameReplacing(const std::wstring& from, const std::wstring& to);
 void MarkExecutableIfProgram(const std::wstring& path);
 // fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
 FILE* OpenFile(const std::wstring& path, const char* mode);
+// Moves to `offset` bytes from the start of the file, also beyond 2 GiB on 32-bit systems.
+bool SeekFile(FILE* file, int64_t offset);
 
 // What the system said about the file operation of this thread that has just failed: whether the
 // disk (or the user's share of it) is full, and the system's own words for the failure.

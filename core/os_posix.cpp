@@ -166,6 +166,10 @@ FILE* OpenFile(const std::wstring& path, const char* mode) {
     return file;
 }
 
+bool SeekFile(FILE* file, int64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 FileError LastFileError() {
     const int error = errno;
     FileError result;

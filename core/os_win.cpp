@@ -55,6 +55,10 @@ FILE* OpenFile(const std::wstring& path, const char* mode) {
     return _wfsopen(path.c_str(), wideMode.c_str(), _SH_DENYNO);
 }
 
+bool SeekFile(FILE* file, int64_t offset) {
+    return _fseeki64(file, offset, SEEK_SET) == 0;
+}
+
 FileError LastFileError() {
     // The C runtime maps the system's error to errno and leaves the system's own in place.
     const DWORD error = GetLastError();

@@ -71,36 +71,62 @@ std::string GzipMember(const std::string& bytes) {
     return out;
 }
 
-bool GunzipMember(const std::string& member, std::string* bytes) {
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK) {
+GzipDecoder::GzipDecoder() : m_pStream(new z_stream()) {
+    m_bReady = inflateInit2(m_pStream, 15 + 16) == Z_OK;
+}
+
+GzipDecoder::~GzipDecoder() {
+    if (m_bReady) {
+        inflateEnd(m_pStream);
+    }
+    delete m_pStream;
+}
+
+bool GzipDecoder::Add(const char* data, size_t size, const Sink& sink) {
+    if (!m_bReady) {
         return false;
     }
-    const char* next = member.data();
-    size_t left = member.size();
-    bytes->clear();
     char buffer[65536];
-    int rc = Z_OK;
-    do {
-        if (stream.avail_in == 0 && left > 0) {
-            const size_t take = left < kPiece ? left : kPiece;
-            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next));
-            stream.avail_in = static_cast<uInt>(take);
-            next += take;
-            left -= take;
+    while (size > 0) {
+        if (m_bEnded) {
+            return false;  // bytes after the member's end
         }
-        stream.next_out = reinterpret_cast<Bytef*>(buffer);
-        stream.avail_out = sizeof(buffer);
-        rc = inflate(&stream, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END) {
-            inflateEnd(&stream);
+        const size_t take = size < kPiece ? size : kPiece;
+        m_pStream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        m_pStream->avail_in = static_cast<uInt>(take);
+        do {
+            m_pStream->next_out = reinterpret_cast<Bytef*>(buffer);
+            m_pStream->avail_out = sizeof(buffer);
+            const int rc = inflate(m_pStream, Z_NO_FLUSH);
+            if (rc == Z_BUF_ERROR) {
+                break;  // no progress without more input
+            }
+            if (rc != Z_OK && rc != Z_STREAM_END) {
+                return false;
+            }
+            if (sizeof(buffer) > m_pStream->avail_out) {
+                sink(buffer, sizeof(buffer) - m_pStream->avail_out);
+            }
+            if (rc == Z_STREAM_END) {
+                m_bEnded = true;
+                break;
+            }
+        } while (m_pStream->avail_in > 0 || m_pStream->avail_out == 0);
+        if (m_bEnded && m_pStream->avail_in > 0) {
             return false;
         }
-        bytes->append(buffer, sizeof(buffer) - stream.avail_out);
-    } while (rc != Z_STREAM_END && (stream.avail_in > 0 || left > 0 || stream.avail_out == 0));
-    const bool whole = rc == Z_STREAM_END && stream.avail_in == 0 && left == 0;
-    inflateEnd(&stream);
-    return whole;
+        data += take;
+        size -= take;
+    }
+    return true;
+}
+
+bool GunzipMember(const std::string& member, std::string* bytes) {
+    bytes->clear();
+    GzipDecoder decoder;
+    const bool fed = decoder.Add(member.data(), member.size(),
+                                 [bytes](const char* data, size_t size) { bytes->append(data, size); });
+    return fed && decoder.Ended();
 }
 
 }  // namespace kwrt

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,28 @@ class GzipEncoder {
     struct State;
     std::unique_ptr<State> m_pState;
     z_stream_s* m_pStream;  // in m_pState
+};
+
+// Unpacks one gzip member fed a piece at a time.
+class GzipDecoder {
+  public:
+    using Sink = std::function<void(const char* data, size_t size)>;
+
+    GzipDecoder();
+    ~GzipDecoder();
+    GzipDecoder(const GzipDecoder&) = delete;
+    GzipDecoder& operator=(const GzipDecoder&) = delete;
+
+    // Unpacks the next `size` bytes of the member, handing what they give to `sink`. False when
+    // they are no gzip data or go on past the member's end.
+    bool Add(const char* data, size_t size, const Sink& sink);
+    // Whether the bytes fed so far end exactly with the member.
+    bool Ended() const { return m_bEnded; }
+
+  private:
+    z_stream_s* m_pStream;
+    bool m_bReady = false;
+    bool m_bEnded = false;
 };
 
 // `bytes` as one gzip member, as GzipEncoder writes it.

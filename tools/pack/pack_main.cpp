@@ -14,12 +14,16 @@ namespace {
 const char kUsage[] =
     "usage: kwrt-pack --game DIR [--launcher DIR] --out CDN_ROOT --config REL_PATH\n"
     "                 [--previous OLD_CONFIG] [--package-size BYTES] [--code-page N]\n"
+    "                 [--jobs N]\n"
     "       kwrt-pack verify --out CDN_ROOT --config REL_PATH\n"
     "\n"
     "Writes package folders of gzip members below the package base (REL_PATH without its last\n"
     "two components) and the resource config at CDN_ROOT/REL_PATH. With --previous, unchanged\n"
     "files keep their place in the packages already published; only new packages are written.\n"
     "Names must survive the launcher's code page (936 unless --code-page says otherwise).\n"
+    "Files are read, hashed and compressed a block at a time on N threads (one per processor\n"
+    "unless --jobs says otherwise); the output is the same for every N. A file whose gzip\n"
+    "member would pass 2147483647 bytes (the config's length field) cannot be published.\n"
     "Exit codes: 0 done, 1 failure, 2 usage.\n";
 
 int Usage(const std::string& problem) {
@@ -73,6 +77,11 @@ int Run(const std::vector<std::wstring>& args) {
                 return Usage("--package-size takes a byte count above 0");
             }
             options.packageSize = number;
+        } else if (flag == L"--jobs" && !verify) {
+            if (!ParseNumber(value, &number) || number == 0 || number > 256) {
+                return Usage("--jobs takes a thread count from 1 to 256");
+            }
+            options.jobs = static_cast<unsigned>(number);
         } else if (flag == L"--code-page" && !verify) {
             if (!ParseNumber(value, &number) || number == 0 || number > 65535) {
                 return Usage("--code-page takes a code page number such as 936");

@@ -1,9 +1,12 @@
 #include "tools/pack/packer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <system_error>
+#include <thread>
 
 #include "core/codepage.h"
 #include "core/md5.h"
@@ -12,6 +15,8 @@
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "download/gzip_member.h"
+#include "tools/pack/member_pipeline.h"
+#include "tools/pack/package_writer.h"
 #include "update/manifest.h"
 
 namespace kwrt::pack {
@@ -70,7 +75,15 @@ struct SourceFile {
     std::wstring name;  // relative, with backslashes
     std::wstring category;
     std::wstring path;
+    uint64_t size = 0;
 };
+
+// The journal that carries the launcher's files gives each a 32-bit size.
+constexpr uint64_t kMaxLauncherFileBytes = 0xFFFFFFFFu;
+
+std::string SizeText(uint64_t bytes) {
+    return std::to_string(bytes) + " bytes";
+}
 
 // Why the manifest format or the launcher could not carry `name`; empty when it can.
 std::string NameProblem(const std::wstring& name, unsigned codePage) {
@@ -127,89 +140,66 @@ bool CollectFiles(const std::wstring& dir, const std::wstring& category, unsigne
             *error = "cannot publish " + Narrow(FromFsPath(it->path())) + ": " + problem;
             return false;
         }
-        files->push_back(SourceFile{name, category, FromFsPath(it->path())});
+        const uint64_t size = it->file_size(code);
+        if (code) {
+            *error = "cannot read " + Narrow(FromFsPath(it->path())) + ": " + code.message();
+            return false;
+        }
+        if (category == L"launcher" && size > kMaxLauncherFileBytes) {
+            *error = "cannot publish " + Narrow(FromFsPath(it->path())) + " (" + SizeText(size) +
+                     "): a launcher file must stay below 4 GiB, the most its journal holds";
+            return false;
+        }
+        files->push_back(SourceFile{name, category, FromFsPath(it->path()), size});
     }
     return true;
 }
 
 // The config's entries in writing order: by name in UTF-16 order, then by category.
-bool EntryLess(const ResoureConfigInfo& a, const ResoureConfigInfo& b) {
+bool EntryLess(const SourceFile& a, const SourceFile& b) {
     if (a.name != b.name) {
         return LessUtf16(a.name, b.name);
     }
     return LessUtf16(a.category, b.category);
 }
 
-std::string LowerHex(const std::string& upper) {
-    std::string out = upper;
-    std::transform(out.begin(), out.end(), out.begin(), [](char c) {
-        return static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    });
-    return out;
+// The MD5 of what the gzip member at [offset, offset + length) of the file unpacks to, read a
+// block at a time. False when the bytes are no complete member or cannot be read.
+bool UnpackedMd5(const std::wstring& path, int64_t offset, int64_t length, std::string* hash) {
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    bool ok = SeekFile(file, offset);
+    GzipDecoder decoder;
+    Md5 md5;
+    std::string block(MemberPipeline::kReadBlock, '\0');
+    int64_t left = length;
+    while (ok && left > 0) {
+        const size_t want = static_cast<size_t>(
+            std::min<int64_t>(left, static_cast<int64_t>(block.size())));
+        const size_t got = fread(&block[0], 1, want, file);
+        ok = got == want && decoder.Add(block.data(), got, [&md5](const char* data, size_t size) {
+            md5.Update(data, size);
+        });
+        left -= static_cast<int64_t>(got);
+    }
+    fclose(file);
+    if (!ok || !decoder.Ended()) {
+        return false;
+    }
+    *hash = md5.FinalHex();
+    return true;
 }
 
-// Packages being filled: members are appended; a full package gets its content-derived folder.
-class PackageWriter {
-  public:
-    PackageWriter(std::wstring baseDir, uint64_t cap, std::vector<ResoureConfigInfo>* entries,
-                  PackReport* report)
-        : m_strBaseDir(std::move(baseDir)), m_nCap(cap), m_entries(entries), m_report(report) {}
-
-    bool Add(size_t entry, const std::string& member, std::string* error) {
-        if (!m_pending.empty() && m_pending.size() + member.size() > m_nCap) {
-            if (!Flush(error)) {
-                return false;
-            }
-        }
-        (*m_entries)[entry].offset = static_cast<int64_t>(m_pending.size());
-        (*m_entries)[entry].length = static_cast<int32_t>(member.size());
-        m_pending += member;
-        m_members.push_back(entry);
-        return true;
-    }
-
-    bool Flush(std::string* error) {
-        if (m_members.empty()) {
-            return true;
-        }
-        const std::string folder = "pkg-" + LowerHex(Md5Hex(m_pending)).substr(0, 16);
-        const std::wstring wideFolder = Utf8ToWide(folder);
-        const std::wstring path = Below(m_strBaseDir, wideFolder + L"/" + Utf8ToWide(kPackageName));
-        std::string existing;
-        if (!(CanOpenForReading(path) && ReadWholeFile(path, &existing) && existing == m_pending)) {
-            if (!WriteBinaryFile(path, m_pending)) {
-                *error = "cannot write " + Narrow(path);
-                return false;
-            }
-            m_written.push_back(path);
-            m_report->uploadBytes += m_pending.size();
-            ++m_report->packagesWritten;
-            m_report->packageFolders.push_back(wideFolder);
-        }
-        for (size_t entry : m_members) {
-            (*m_entries)[entry].folder = wideFolder;
-        }
-        m_pending.clear();
-        m_members.clear();
-        return true;
-    }
-
-    // Removes what this run wrote, after a failure.
-    void Discard() {
-        for (const std::wstring& path : m_written) {
-            DeleteFileIfExists(path);
-        }
-    }
-
-  private:
-    std::wstring m_strBaseDir;
-    uint64_t m_nCap;
-    std::vector<ResoureConfigInfo>* m_entries;
-    PackReport* m_report;
-    std::string m_pending;
-    std::vector<size_t> m_members;
-    std::vector<std::wstring> m_written;
-};
+// A prefix for this run's temporary files below `dir`: no other run shares it.
+std::wstring TemporaryPrefix(const std::wstring& dir) {
+    std::random_device device;
+    const uint64_t value = (static_cast<uint64_t>(device()) << 32) ^ device();
+    char text[40];
+    snprintf(text, sizeof(text), "kwrt-pack-%016llx", static_cast<unsigned long long>(value));
+    return dir + Utf8ToWide(text);
+}
 
 }  // namespace
 
@@ -263,69 +253,70 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
         }
     }
 
-    std::vector<ResoureConfigInfo> entries;
-    std::vector<std::string> contents;
-    for (const SourceFile& file : files) {
-        std::string bytes;
-        if (!ReadBinaryFile(file.path, &bytes)) {
-            *error = "cannot read " + Narrow(file.path);
-            return 1;
-        }
-        ResoureConfigInfo entry;
-        entry.name = file.name;
-        entry.category = file.category;
-        const std::string hash = Md5Hex(bytes);
-        entry.hash.assign(hash.begin(), hash.end());
-        entries.push_back(entry);
-        contents.push_back(std::move(bytes));
-    }
-    // Sort entries and contents together.
-    std::vector<size_t> order(entries.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        order[i] = i;
-    }
-    std::sort(order.begin(), order.end(),
-              [&](size_t a, size_t b) { return EntryLess(entries[a], entries[b]); });
-    for (size_t i = 1; i < order.size(); ++i) {
-        if (entries[order[i]].name == entries[order[i - 1]].name &&
-            entries[order[i]].category == entries[order[i - 1]].category) {
-            *error = "two files share the name " + Narrow(entries[order[i]].name);
+    std::sort(files.begin(), files.end(), EntryLess);
+    for (size_t i = 1; i < files.size(); ++i) {
+        if (files[i].name == files[i - 1].name && files[i].category == files[i - 1].category) {
+            *error = "two files share the name " + Narrow(files[i].name);
             return 1;
         }
     }
 
-    std::vector<ResoureConfigInfo> sorted;
-    for (size_t index : order) {
-        sorted.push_back(entries[index]);
-    }
-    const std::wstring baseDir = Below(options.outRoot, base);
-    PackageWriter writer(baseDir, options.packageSize, &sorted, report);
-    for (size_t i = 0; i < sorted.size(); ++i) {
-        ResoureConfigInfo& entry = sorted[i];
-        auto old = previous.find(std::make_pair(entry.name, entry.category));
+    // Every file becomes a job; one that a previous version published is only hashed unless it
+    // changed.
+    std::vector<ResoureConfigInfo> sorted(files.size());
+    std::vector<MemberJob> jobs(files.size());
+    std::vector<const ResoureConfigInfo*> earlier(files.size(), nullptr);
+    for (size_t i = 0; i < files.size(); ++i) {
+        sorted[i].name = files[i].name;
+        sorted[i].category = files[i].category;
+        jobs[i].path = files[i].path;
+        auto old = previous.find(std::make_pair(files[i].name, files[i].category));
         if (old != previous.end()) {
-            if (old->second.hash == entry.hash && !old->second.folder.empty()) {
-                entry.folder = old->second.folder;
-                entry.offset = old->second.offset;
-                entry.length = old->second.length;
+            earlier[i] = &old->second;
+            if (!old->second.folder.empty()) {
+                jobs[i].previousHash = old->second.hash;
+            }
+        }
+    }
+    const std::wstring baseDir = WithTrailingSeparator(Below(options.outRoot, base));
+    if (!IsDirectory(baseDir)) {
+        CreateDirectoryTree(baseDir);
+    }
+    const std::wstring temporaryPrefix = TemporaryPrefix(baseDir);
+    const unsigned threads =
+        options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    PackageWriter writer(baseDir, temporaryPrefix, options.packageSize, &sorted, report);
+    {
+        MemberPipeline pipeline(std::move(jobs), threads, temporaryPrefix, options.maxMemberBytes);
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            ResoureConfigInfo& entry = sorted[i];
+            MemberResult member = pipeline.Take(i);
+            if (!member.error.empty()) {
+                *error = member.tooLarge ? "cannot publish " + Narrow(files[i].path) + " (" +
+                                               SizeText(files[i].size) + "): " + member.error
+                                         : member.error;
+                writer.Discard();
+                return 1;
+            }
+            entry.hash = member.hash;
+            const bool known = earlier[i] != nullptr;
+            if (member.unchanged) {
+                entry.folder = earlier[i]->folder;
+                entry.offset = earlier[i]->offset;
+                entry.length = earlier[i]->length;
+            }
+            if (known) {
+                previous.erase(std::make_pair(entry.name, entry.category));
+            }
+            if (member.unchanged) {
                 ++report->unchanged;
-                previous.erase(old);
                 continue;
             }
-            ++report->changed;
-            previous.erase(old);
-        } else {
-            ++report->added;
-        }
-        const std::string member = GzipMember(contents[order[i]]);
-        if (member.size() > 0x7FFFFFFFu) {
-            *error = "a file is too large for one entry: " + Narrow(entry.name);
-            writer.Discard();
-            return 1;
-        }
-        if (!writer.Add(i, member, error)) {
-            writer.Discard();
-            return 1;
+            ++(known ? report->changed : report->added);
+            if (!writer.Add(i, &member, error)) {
+                writer.Discard();
+                return 1;
+            }
         }
     }
     if (!writer.Flush(error)) {
@@ -369,42 +360,41 @@ int Verify(const std::wstring& outRoot, const std::wstring& configPath, int* ent
     }
     ParseManifestText(Utf8ToWide(bytes), &records);
     *entries = static_cast<int>(records.size());
-    std::map<std::wstring, std::string> packages;
+    std::map<std::wstring, int64_t> packageSizes;  // -1: cannot be read
     for (const ResoureConfigInfo& record : records) {
         const std::string name = Narrow(record.name);
         if (record.folder.empty()) {
             problems->push_back(name + ": no package folder");
             continue;
         }
-        auto it = packages.find(record.folder);
-        if (it == packages.end()) {
-            std::string package;
-            const std::wstring path =
-                Below(outRoot, base + record.folder + L"/" + Utf8ToWide(kPackageName));
-            if (!ReadBinaryFile(path, &package)) {
-                problems->push_back(name + ": cannot read its package " + Narrow(path));
-                continue;
-            }
-            it = packages.emplace(record.folder, std::move(package)).first;
+        const std::wstring path =
+            Below(outRoot, base + record.folder + L"/" + Utf8ToWide(kPackageName));
+        auto known = packageSizes.find(record.folder);
+        if (known == packageSizes.end()) {
+            std::error_code code;
+            const uintmax_t size = fs::file_size(ToFsPath(path), code);
+            known = packageSizes
+                        .emplace(record.folder,
+                                 code || !CanOpenForReading(path) ? -1 : static_cast<int64_t>(size))
+                        .first;
         }
-        const std::string& package = it->second;
-        if (record.offset < 0 || record.length <= 0 ||
-            static_cast<uint64_t>(record.offset) + static_cast<uint64_t>(record.length) >
-                package.size()) {
-            problems->push_back(name + ": its bytes " + std::to_string(record.offset) + "+" +
-                                std::to_string(record.length) + " lie outside its package of " +
-                                std::to_string(package.size()) + " bytes");
+        const int64_t packageSize = known->second;
+        if (packageSize < 0) {
+            problems->push_back(name + ": cannot read its package " + Narrow(path));
             continue;
         }
-        std::string content;
-        if (!GunzipMember(package.substr(static_cast<size_t>(record.offset),
-                                         static_cast<size_t>(record.length)),
-                          &content)) {
+        if (record.offset < 0 || record.length <= 0 || record.offset + record.length > packageSize) {
+            problems->push_back(name + ": its bytes " + std::to_string(record.offset) + "+" +
+                                std::to_string(record.length) + " lie outside its package of " +
+                                std::to_string(packageSize) + " bytes");
+            continue;
+        }
+        std::string hash;
+        if (!UnpackedMd5(path, record.offset, record.length, &hash)) {
             problems->push_back(name + ": its bytes are no complete gzip member");
             continue;
         }
-        const std::string hash = Md5Hex(content);
-        if (std::wstring(hash.begin(), hash.end()) != record.hash) {
+        if (Utf8ToWide(hash) != record.hash) {
             problems->push_back(name + ": MD5 " + hash + " differs from the config's " +
                                 Narrow(record.hash));
         }

@@ -16,6 +16,10 @@ struct PackOptions {
     std::wstring previousConfig;  // a file path; empty: no earlier version
     uint64_t packageSize = 32ull * 1024 * 1024;  // a larger member gets a package of its own
     unsigned codePage = 936;  // the launcher's ANSI code page: names must survive it
+    unsigned jobs = 0;        // files compressed at once; 0: one per processor
+    // The largest member a config line can describe: its length field is signed 32-bit. Tests
+    // lower it.
+    uint64_t maxMemberBytes = 0x7FFFFFFF;
 };
 
 struct PackReport {
