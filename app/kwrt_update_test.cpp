@@ -4,6 +4,7 @@
 // so after the windows build); otherwise the host build's.
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -217,7 +218,7 @@ class KwrtUpdateTest : public ::testing::Test {
     int Update(const std::vector<std::wstring>& extra) {
         testing::ChildProcess child;
         EXPECT_TRUE(StartUpdate(&child, extra));
-        const int code = child.Wait(120000);
+        const int code = child.Wait(m_nUpdateWaitMs);
         m_states.clear();
         m_nRepairChecked = m_nRepairDamaged = -1;
         for (const std::string& line : ReadFileLines(m_strEvents)) {
@@ -307,8 +308,8 @@ class KwrtUpdateTest : public ::testing::Test {
         return Digest(JoinRelativePath(m_temp.Join(L"studio/game") + kPathSeparator, name));
     }
     static std::string Digest(const std::wstring& path) {
-        std::string bytes;
-        return ReadWholeFile(path, &bytes) ? Md5Hex(bytes) : "missing";
+        const std::string digest = CanOpenForReading(path) ? FileMd5Hex(path) : std::string();
+        return digest.empty() ? "missing" : digest;
     }
 
     Programs m_programs;
@@ -318,6 +319,7 @@ class KwrtUpdateTest : public ::testing::Test {
     std::wstring m_strUid = L"42";  // the login's user id
     std::wstring m_strEvents = m_temp.Join(L"events.jsonl");
     std::wstring m_strTrace = m_temp.Join(L"trace.txt");
+    int m_nUpdateWaitMs = 120000;  // the longest an update may take
     // Every record of "version.txt" that names content (not the pending token) whose file does
     // not hold exactly that content.
     std::vector<std::string> RecordsClaimingOtherContent() {
@@ -603,6 +605,93 @@ TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
     EXPECT_FALSE(PathExists(absolute));
     EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
     ExpectInstalledEqualsStudio();
+}
+
+// A file of `size` bytes that compresses well and costs little disk: its block number at the start
+// of every MiB, holes between.
+void WriteSparsePattern(const std::wstring& path, uint64_t size) {
+    CreateDirectoryTree(path.substr(0, path.rfind(L'/')));
+    FILE* file = OpenFile(path, "wb");
+    ASSERT_NE(file, nullptr);
+    for (uint64_t block = 0; block * (1u << 20) < size; ++block) {
+        char mark[32];
+        const int length =
+            snprintf(mark, sizeof(mark), "block %llu", static_cast<unsigned long long>(block));
+        ASSERT_TRUE(SeekFile(file, static_cast<int64_t>(block << 20)));
+        ASSERT_EQ(fwrite(mark, 1, static_cast<size_t>(length), file), static_cast<size_t>(length));
+    }
+    ASSERT_TRUE(SeekFile(file, static_cast<int64_t>(size - 1)));
+    ASSERT_EQ(fputc(0, file), 0);
+    ASSERT_EQ(fclose(file), 0);
+}
+
+TEST_F(KwrtUpdateTest, AFileThatUnpacksPastFourGiBInstallsExactly) {
+    // 5 GiB, whose member is a few MiB: sizes held in 32 bits would cut it to 1 GiB.
+    const uint64_t size = 5ull << 30;
+    const std::wstring huge = m_temp.Join(L"studio/game/data/huge.pak");
+    WriteSparsePattern(huge, size);
+    // The real kwrt-pack of the host build, in a process of its own: its peak memory is its own.
+    const std::wstring pack = GetModuleDir() + L"kwrt-pack";
+    ASSERT_EQ(testing::RunProgram(pack,
+                                  {L"--game", m_temp.Join(L"studio/game"), L"--launcher",
+                                   m_temp.Join(L"studio/launcher"), L"--out", m_temp.Join(L"cdn"),
+                                   L"--config", L"pyl/v1/res_config.txt", L"--package-size",
+                                   L"100000"},
+                                  600000),
+              0);
+    struct rusage usage {};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "kwrt-pack's peak in KiB";  // Linux: KiB
+    const std::string digest = FileMd5Hex(huge);
+    bool offered = false;
+    for (const ResoureConfigInfo& entry : Offered()) {
+        if (entry.name == L"data\\huge.pak") {
+            offered = true;
+            EXPECT_EQ(WideToUtf8(entry.hash), digest);
+            EXPECT_GT(entry.length, 0);
+            EXPECT_LT(entry.length, 64 << 20);
+        }
+    }
+    ASSERT_TRUE(offered);
+
+    InstallLauncher();
+    m_nUpdateWaitMs = 600000;
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    const std::wstring installed = m_strRoot + L"game/data/huge.pak";
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::file_size(WideToUtf8(installed), error), size);
+    ExpectInstallationIsTheOfferedVersion();  // its MD5 too
+    // The bar ends full and the speed line never names a negative or absurd figure.
+    const std::string events = ReadFileOrEmpty(m_strEvents);
+    EXPECT_EQ(events.find("\"speed\",\"text\":\"-"), std::string::npos) << events;
+    RemoveFile(installed);  // 5 GiB of disk back at once
+}
+
+TEST_F(KwrtUpdateTest, AConfigLineWhoseLengthPassesThirtyTwoBitsFailsTheUpdateNamingIt) {
+    // kwrt-pack never writes such a line; a hand-made config may. Every other file installs, the
+    // update says which one it could not, and the game is not started as if current.
+    InstallLauncher();
+    const ResoureConfigInfo first = Offered()[0];
+    std::string config = ReadFileOrEmpty(ConfigPath());
+    config += "data\\huge.pak=" + WideToUtf8(first.hash) + "=" + WideToUtf8(first.folder) +
+              "=0=4831838208=res\r\n";
+    testing::WriteFileOrFail(ConfigPath(), config);
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(Update({}), 5);
+        EXPECT_NE(ReadFileOrEmpty(m_strTrace).find("cannot install data\\huge.pak"),
+                  std::string::npos)
+            << ReadFileOrEmpty(m_strTrace);
+        EXPECT_NE(ReadFileOrEmpty(m_strEvents).find("\"file\":\"data\\\\huge.pak\""),
+                  std::string::npos)
+            << ReadFileOrEmpty(m_strEvents);
+        EXPECT_EQ(m_states.back(), 10);
+        EXPECT_TRUE(ReadFileOrEmpty(m_strRoot + L"game/kwrt_game.exe.cmdline").empty());
+        ExpectInstalledEqualsStudio();
+        for (const ResoureConfigInfo& record : Installed()) {
+            EXPECT_NE(record.name, L"data\\huge.pak");
+        }
+        EXPECT_FALSE(PathExists(m_strRoot + L"game/data/huge.pak"));
+    }
 }
 
 TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {

@@ -93,12 +93,16 @@ endfunction()
 # A test binary beside the code it tests: GoogleTest, the shared helpers, one ctest entry per case.
 # RESOURCE_LOCK names something its cases share with each other, so ctest runs them one at a time.
 # FIXTURES names ctest fixtures its cases need (tls_servers: the TLS servers of the tests).
+# TIMEOUT: the seconds a case may take (120 unless given).
 function(kwrt_add_test target)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;FIXTURES" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK;FIXTURES;TIMEOUT" "" ${ARGN})
   add_executable(${target} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${target} PRIVATE kwrt_options kwrt_testing)
   kwrt_add_version(${target})
-  set(properties TIMEOUT 120 LABELS ${target})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  set(properties TIMEOUT ${ARG_TIMEOUT} LABELS ${target})
   if(ARG_RESOURCE_LOCK)
     list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
   endif()

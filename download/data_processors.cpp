@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <vector>
+
 #ifdef _WIN32
 #include <io.h>
 #define dup _dup
@@ -20,7 +22,7 @@ namespace kwrt {
 namespace {
 
 constexpr size_t kTextReserve = 16777216;
-constexpr int kUnpackBlock = 1024;
+constexpr int kUnpackBlock = 64 * 1024;
 constexpr unsigned kGzipInputBuffer = 128 * 1024;
 
 // Opens a file for zlib's gzip reader through the program's own wide-path file opening.
@@ -217,10 +219,10 @@ UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& dest
         gzclose(in);
         return result;
     }
-    char buffer[kUnpackBlock];
+    std::vector<char> buffer(kUnpackBlock);
     bool ended = false;
     for (;;) {
-        const int got = gzread(in, buffer, sizeof(buffer));
+        const int got = gzread(in, buffer.data(), kUnpackBlock);
         if (got < 0) {
             break;
         }
@@ -228,7 +230,7 @@ UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& dest
             ended = true;
             break;
         }
-        if (fwrite(buffer, 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
+        if (fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
             result.writeFailed = true;
             result.writeError = LastFileError();
             break;
