@@ -1,7 +1,9 @@
 #include "tools/pack/packer.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <filesystem>
 #include <map>
 
 #include "core/md5.h"
@@ -153,6 +155,84 @@ TEST_F(PackerTest, ASecondVersionKeepsUnchangedFilesWhereTheyAre) {
     EXPECT_EQ(Verify(m_options.outRoot, m_options.configPath, &entries, &problems), 0);
 }
 
+// Every regular file below `dir`, relative, with its bytes.
+std::map<std::string, std::string> Tree(const std::wstring& dir) {
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    const std::filesystem::path root(WideToUtf8(dir));
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file()) {
+            files[std::filesystem::relative(it->path(), root).string()] =
+                ReadFileOrEmpty(Utf8ToWide(it->path().string()));
+        }
+    }
+    return files;
+}
+
+TEST_F(PackerTest, EveryThreadCountWritesWhatOneCompressionOfEachFileGives) {
+    // Members above what is held in memory: alone in a package (the cap below) and after others
+    // in one (a cap above them).
+    Write(L"game/large/random.pak", testing::RandomBytes(5u << 20, 3));
+    Write(L"game/large/second.pak", testing::RandomBytes(4u << 20, 4) + std::string(300000, 'z'));
+    for (int i = 0; i < 30; ++i) {
+        Write(L"game/many/" + std::to_wstring(i) + L".txt", std::string(100u * i, 'a' + i % 26));
+    }
+    for (uint64_t cap : {uint64_t{8192}, uint64_t{64} << 20}) {
+        m_options.packageSize = cap;
+        std::map<std::string, std::string> first;
+        for (unsigned jobs : {1u, 2u, 7u}) {
+            m_options.jobs = jobs;
+            m_options.outRoot = m_temp.Join(L"cdn-" + std::to_wstring(cap) + L"-" +
+                                            std::to_wstring(jobs));
+            ASSERT_EQ(Run(), 0) << m_strError;
+            const std::map<std::string, std::string> tree = Tree(m_options.outRoot);
+            if (jobs == 1) {
+                first = tree;
+                // Each member is the one-piece compression of its file, where the config says.
+                for (const ResoureConfigInfo& record :
+                     Config(L"../cdn-" + std::to_wstring(cap) + L"-1/pyl/v1/res_config.txt")) {
+                    const std::wstring source =
+                        m_temp.Join((record.IsLauncherFile() ? L"launcher/" : L"game/") +
+                                    record.name);
+                    std::wstring slashed = source;
+                    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+                    const std::string package = tree.at("pyl/" + WideToUtf8(record.folder) +
+                                                        "/vd_game.vdpkg");
+                    EXPECT_EQ(package.substr(static_cast<size_t>(record.offset),
+                                             static_cast<size_t>(record.length)),
+                              GzipMember(ReadFileOrEmpty(slashed)))
+                        << WideToUtf8(record.name);
+                }
+            } else {
+                EXPECT_TRUE(tree == first) << jobs << " threads, cap " << cap;
+            }
+            for (const auto& file : tree) {
+                EXPECT_EQ(file.first.find("kwrt-pack-"), std::string::npos) << "left behind";
+            }
+        }
+    }
+}
+
+TEST_F(PackerTest, AFileWhoseMemberWouldPassTheLengthFieldIsRefused) {
+    ASSERT_EQ(Run(), 0);
+    const std::map<std::string, std::string> v1 = Tree(m_options.outRoot);
+    Write(L"game/big.res", testing::RandomBytes(30000, 9));
+    m_options.previousConfig = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
+    m_options.configPath = L"pyl/v2/res_config.txt";
+    m_options.maxMemberBytes = 20000;  // as 2^31 - 1 is for a file of several GiB
+    for (unsigned jobs : {1u, 3u}) {
+        m_options.jobs = jobs;
+        EXPECT_EQ(Run(), 1);
+        EXPECT_NE(m_strError.find("big.res (30000 bytes)"), std::string::npos) << m_strError;
+        EXPECT_NE(m_strError.find("20000"), std::string::npos) << m_strError;
+        // Nothing published, nothing left behind, the previous version untouched.
+        EXPECT_TRUE(Tree(m_options.outRoot) == v1);
+    }
+    m_options.maxMemberBytes = 40000;
+    EXPECT_EQ(Run(), 0) << m_strError;
+}
+
 TEST_F(PackerTest, BadInputFailsWithoutAConfig) {
     const std::wstring config = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
     m_options.configPath = L"res_config.txt";
@@ -239,6 +319,58 @@ TEST(GzipMembers, HaveFixedHeadersAndRoundTrip) {
     EXPECT_EQ(out, "hello");
     EXPECT_FALSE(GunzipMember(member.substr(0, member.size() - 1), &out));
     EXPECT_FALSE(GunzipMember(member + "x", &out));
+}
+
+// The member zlib gives for all of `bytes` in one call, with GzipEncoder's header fields.
+std::string OneCallMember(const std::string& bytes) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    gz_header header{};
+    header.os = 255;
+    deflateSetHeader(&stream, &header);
+    std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+TEST(GzipMembers, PiecesOfAnySizeGiveTheBytesOfOneCall) {
+    const std::string random = testing::RandomBytes(3u << 20, 7);
+    std::string text;
+    while (text.size() < (3u << 20)) {
+        text += "line " + std::to_string(text.size() % 977) + " of a pack file\n";
+    }
+    for (const std::string* input : {&random, static_cast<const std::string*>(&text)}) {
+        const std::string expected = OneCallMember(*input);
+        for (size_t piece : {size_t{1} << 20, size_t{65537}, size_t{4093}, input->size()}) {
+            GzipEncoder encoder;
+            std::string member;
+            for (size_t at = 0; at < input->size(); at += piece) {
+                encoder.Add(input->data() + at, std::min(piece, input->size() - at), &member);
+            }
+            encoder.Finish(&member);
+            EXPECT_TRUE(member == expected) << "pieces of " << piece;
+            // And back, fed in pieces as well.
+            GzipDecoder decoder;
+            std::string back;
+            bool fed = true;
+            for (size_t at = 0; at < member.size(); at += piece / 3 + 1) {
+                fed = fed && decoder.Add(member.data() + at,
+                                         std::min(piece / 3 + 1, member.size() - at),
+                                         [&back](const char* data, size_t size) {
+                                             back.append(data, size);
+                                         });
+            }
+            EXPECT_TRUE(fed && decoder.Ended());
+            EXPECT_TRUE(back == *input);
+            EXPECT_FALSE(decoder.Add("x", 1, [](const char*, size_t) {}));  // past its end
+        }
+    }
 }
 
 }  // namespace
