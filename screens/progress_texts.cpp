@@ -1,5 +1,7 @@
 #include "screens/progress_texts.h"
 
+#include <climits>
+
 #include <cstdio>
 
 namespace kwrt {
@@ -129,7 +131,9 @@ bool ProgressTexts::RefreshStatus(bool showSpeed, std::wstring* status, std::wst
     } else {
         const uint64_t remaining = static_cast<uint64_t>(m_nTotal - m_nDone);
         m_nLastDone = m_nDone;
-        const int seconds = static_cast<int>(static_cast<uint32_t>(remaining / average));
+        // A crawl under a large total names the longest time it can, never a time cut to 32 bits.
+        const uint64_t left = remaining / average;
+        const int seconds = left > INT_MAX ? INT_MAX : static_cast<int>(left);
         *speed = L"速度:" + FormatSize(average) + L"/秒 预计:" + FormatDuration(seconds) +
                  L" 下载进度:" + m_strSizes;
     }

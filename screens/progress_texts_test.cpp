@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/text.h"
+
 namespace kwrt {
 namespace {
 
@@ -93,6 +95,19 @@ TEST_F(ProgressTextsTest, TheSpeedIsASixSampleAverage) {
     EXPECT_EQ(speed, L"资源更新完成,准备启动游戏.");
     EXPECT_EQ(status, L"美女指挥官正在为您调配游戏资源...");
     EXPECT_FALSE(m_texts.RefreshStatus(false, &status, &speed));
+}
+
+TEST_F(ProgressTextsTest, SizesAndTimesPastThirtyTwoBitsReadRight) {
+    std::wstring status, speed;
+    const int64_t total = 6LL << 40;  // 6 TiB at 6 bytes a second: centuries, never a wrap
+    m_texts.OnProgress(36, total);
+    ASSERT_TRUE(m_texts.RefreshStatus(true, &status, &speed));
+    EXPECT_NE(speed.find(L"预计:596523.24小时"), std::wstring::npos) << WideToUtf8(speed);
+    m_texts.OnProgress(5LL << 30, 10LL << 30);  // half of 10 GiB
+    EXPECT_NE(m_texts.m_strSizes.find(L"5.00G/10.00G"), std::wstring::npos)
+        << WideToUtf8(m_texts.m_strSizes);
+    EXPECT_EQ(m_texts.m_nLeg, 0);
+    EXPECT_FLOAT_EQ(m_texts.m_fProgress, 1.0f);
 }
 
 }  // namespace
