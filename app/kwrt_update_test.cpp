@@ -632,13 +632,13 @@ TEST_F(KwrtUpdateTest, AFileThatUnpacksPastFourGiBInstallsExactly) {
     WriteSparsePattern(huge, size);
     // The real kwrt-pack of the host build, in a process of its own: its peak memory is its own.
     const std::wstring pack = GetModuleDir() + L"kwrt-pack";
-    ASSERT_EQ(testing::RunProgram(pack,
-                                  {L"--game", m_temp.Join(L"studio/game"), L"--launcher",
-                                   m_temp.Join(L"studio/launcher"), L"--out", m_temp.Join(L"cdn"),
-                                   L"--config", L"pyl/v1/res_config.txt", L"--package-size",
-                                   L"100000"},
-                                  600000),
-              0);
+    ASSERT_EQ(
+        testing::RunProgram(pack,
+                            {L"--game", m_temp.Join(L"studio/game"), L"--launcher",
+                             m_temp.Join(L"studio/launcher"), L"--out", m_temp.Join(L"cdn"),
+                             L"--config", L"pyl/v1/res_config.txt", L"--package-size", L"100000"},
+                            600000),
+        0);
     struct rusage usage {};
     ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "kwrt-pack's peak in KiB";  // Linux: KiB

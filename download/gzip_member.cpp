@@ -124,8 +124,9 @@ bool GzipDecoder::Add(const char* data, size_t size, const Sink& sink) {
 bool GunzipMember(const std::string& member, std::string* bytes) {
     bytes->clear();
     GzipDecoder decoder;
-    const bool fed = decoder.Add(member.data(), member.size(),
-                                 [bytes](const char* data, size_t size) { bytes->append(data, size); });
+    const bool fed =
+        decoder.Add(member.data(), member.size(),
+                    [bytes](const char* data, size_t size) { bytes->append(data, size); });
     return fed && decoder.Ended();
 }
 

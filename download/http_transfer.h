@@ -55,8 +55,7 @@ class HttpTransfer {
   private:
     // One try; returns its result before Finish and cancel are applied.
     int32_t Try(const struct HttpTarget& target, DownloadDataProcessor* processor, int32_t method,
-                const std::string& body, int64_t rangeStart, int64_t rangeLength,
-                int32_t previous);
+                const std::string& body, int64_t rangeStart, int64_t rangeLength, int32_t previous);
     // Sleeps the retry pause; false when a cancel arrived meanwhile.
     bool Pause();
 

@@ -55,8 +55,7 @@ void MemberPipeline::Work() {
             std::unique_lock<std::mutex> lock(m_lock);
             // Never further ahead of the taker than the window: finished members wait in memory.
             m_changed.wait(lock, [&] {
-                return m_bStop.load() || m_nNext >= m_jobs.size() ||
-                       m_nNext < m_nTaken + m_nWindow;
+                return m_bStop.load() || m_nNext >= m_jobs.size() || m_nNext < m_nTaken + m_nWindow;
             });
             if (m_bStop.load() || m_nNext >= m_jobs.size()) {
                 return;
@@ -112,8 +111,7 @@ bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result) {
     return true;
 }
 
-bool MemberPipeline::Compress(const MemberJob& job, size_t index, bool hash,
-                              MemberResult* result) {
+bool MemberPipeline::Compress(const MemberJob& job, size_t index, bool hash, MemberResult* result) {
     FILE* file = OpenFile(job.path, "rb");
     if (file == nullptr) {
         result->error = "cannot read " + WideToUtf8(job.path);

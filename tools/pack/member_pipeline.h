@@ -26,9 +26,9 @@ struct MemberJob {
 
 // What became of one file.
 struct MemberResult {
-    std::string error;     // non-empty: the file cannot be published, and why
-    bool tooLarge = false;  // why: its member would pass the largest length
-    std::wstring hash;     // MD5 of the content, 32 uppercase hexadecimal digits
+    std::string error;       // non-empty: the file cannot be published, and why
+    bool tooLarge = false;   // why: its member would pass the largest length
+    std::wstring hash;       // MD5 of the content, 32 uppercase hexadecimal digits
     bool unchanged = false;  // the content has the previous hash: no member was made
     uint64_t fileBytes = 0;
     // The member: in `bytes` while it is small, otherwise in the file `spillPath`, whose bytes
@@ -73,8 +73,8 @@ class MemberPipeline {
 
     std::mutex m_lock;  // guards m_nNext, m_nTaken and m_results
     std::condition_variable m_changed;
-    size_t m_nNext = 0;   // the next job a worker starts
-    size_t m_nTaken = 0;  // jobs whose results were taken
+    size_t m_nNext = 0;                                    // the next job a worker starts
+    size_t m_nTaken = 0;                                   // jobs whose results were taken
     std::vector<std::unique_ptr<MemberResult>> m_results;  // finished, not yet taken
     std::atomic<bool> m_bStop{false};                      // any thread
     std::vector<std::thread> m_threads;

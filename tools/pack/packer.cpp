@@ -176,8 +176,8 @@ bool UnpackedMd5(const std::wstring& path, int64_t offset, int64_t length, std::
     std::string block(MemberPipeline::kReadBlock, '\0');
     int64_t left = length;
     while (ok && left > 0) {
-        const size_t want = static_cast<size_t>(
-            std::min<int64_t>(left, static_cast<int64_t>(block.size())));
+        const size_t want =
+            static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
         const size_t got = fread(&block[0], 1, want, file);
         ok = got == want && decoder.Add(block.data(), got, [&md5](const char* data, size_t size) {
             md5.Update(data, size);
@@ -383,7 +383,8 @@ int Verify(const std::wstring& outRoot, const std::wstring& configPath, int* ent
             problems->push_back(name + ": cannot read its package " + Narrow(path));
             continue;
         }
-        if (record.offset < 0 || record.length <= 0 || record.offset + record.length > packageSize) {
+        if (record.offset < 0 || record.length <= 0 ||
+            record.offset + record.length > packageSize) {
             problems->push_back(name + ": its bytes " + std::to_string(record.offset) + "+" +
                                 std::to_string(record.length) + " lie outside its package of " +
                                 std::to_string(packageSize) + " bytes");

@@ -183,8 +183,8 @@ TEST_F(PackerTest, EveryThreadCountWritesWhatOneCompressionOfEachFileGives) {
         std::map<std::string, std::string> first;
         for (unsigned jobs : {1u, 2u, 7u}) {
             m_options.jobs = jobs;
-            m_options.outRoot = m_temp.Join(L"cdn-" + std::to_wstring(cap) + L"-" +
-                                            std::to_wstring(jobs));
+            m_options.outRoot =
+                m_temp.Join(L"cdn-" + std::to_wstring(cap) + L"-" + std::to_wstring(jobs));
             ASSERT_EQ(Run(), 0) << m_strError;
             const std::map<std::string, std::string> tree = Tree(m_options.outRoot);
             if (jobs == 1) {
@@ -192,13 +192,12 @@ TEST_F(PackerTest, EveryThreadCountWritesWhatOneCompressionOfEachFileGives) {
                 // Each member is the one-piece compression of its file, where the config says.
                 for (const ResoureConfigInfo& record :
                      Config(L"../cdn-" + std::to_wstring(cap) + L"-1/pyl/v1/res_config.txt")) {
-                    const std::wstring source =
-                        m_temp.Join((record.IsLauncherFile() ? L"launcher/" : L"game/") +
-                                    record.name);
+                    const std::wstring source = m_temp.Join(
+                        (record.IsLauncherFile() ? L"launcher/" : L"game/") + record.name);
                     std::wstring slashed = source;
                     std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
-                    const std::string package = tree.at("pyl/" + WideToUtf8(record.folder) +
-                                                        "/vd_game.vdpkg");
+                    const std::string package =
+                        tree.at("pyl/" + WideToUtf8(record.folder) + "/vd_game.vdpkg");
                     EXPECT_EQ(package.substr(static_cast<size_t>(record.offset),
                                              static_cast<size_t>(record.length)),
                               GzipMember(ReadFileOrEmpty(slashed)))
@@ -360,11 +359,10 @@ TEST(GzipMembers, PiecesOfAnySizeGiveTheBytesOfOneCall) {
             std::string back;
             bool fed = true;
             for (size_t at = 0; at < member.size(); at += piece / 3 + 1) {
-                fed = fed && decoder.Add(member.data() + at,
-                                         std::min(piece / 3 + 1, member.size() - at),
-                                         [&back](const char* data, size_t size) {
-                                             back.append(data, size);
-                                         });
+                fed =
+                    fed && decoder.Add(
+                               member.data() + at, std::min(piece / 3 + 1, member.size() - at),
+                               [&back](const char* data, size_t size) { back.append(data, size); });
             }
             EXPECT_TRUE(fed && decoder.Ended());
             EXPECT_TRUE(back == *input);
