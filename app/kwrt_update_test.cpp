@@ -588,7 +588,7 @@ TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {
     ExpectInstalledEqualsStudio();
 }
 
-TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
+TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderFailTheUpdateAndWriteNothingOutside1252) {
     InstallLauncher();
     std::string config = ReadFileOrEmpty(ConfigPath());
     const std::vector<ResoureConfigInfo> records = Offered();
@@ -600,10 +600,68 @@ TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderWriteNothingOutside) {
     config += "..\\..\\escaped.dat" + where + WideToUtf8(absolute) + where +
               WideToUtf8(m_programs.Path(absolute)) + where + "..\\launcher.tmp" + where;
     testing::WriteFileOrFail(ConfigPath(), config);
-    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    // Every honest file installs; the update fails naming each name it would not follow.
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    const std::string said = ReadFileOrEmpty(m_strTrace);
+    for (const std::string& name : {std::string("..\\..\\escaped.dat"), WideToUtf8(absolute),
+                                    std::string("..\\launcher.tmp")}) {
+        EXPECT_NE(said.find("cannot install " + name), std::string::npos) << name << "\n" << said;
+    }
+    EXPECT_EQ(m_states.back(), 10);
+    for (const ResoureConfigInfo& record : Installed()) {
+        EXPECT_EQ(record.name.find(L".."), std::wstring::npos) << WideToUtf8(record.name);
+    }
     EXPECT_FALSE(PathExists(m_temp.Join(L"escaped.dat")));
     EXPECT_FALSE(PathExists(absolute));
     EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
+    ExpectInstalledEqualsStudio();
+}
+
+// Under Wine with an English locale the programs run in code page 1252, which holds none of these
+// names: they reach the file system as wide text all the same.
+TEST_F(KwrtUpdateTest, AGameOfChineseNamesInstallsWholeUnderCodePage1252) {
+    for (int i = 0; i < 40; ++i) {
+        WriteBinaryFile(
+            m_temp.Join(L"studio/game/\u6d77\u56fe/\u822a\u7ebf" + std::to_wstring(i) + L".dat"),
+            testing::RandomBytes(1000 + static_cast<size_t>(i), 500u + i));
+    }
+    Pack(ConfigPath());
+    InstallLauncher();
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstallationIsTheOfferedVersion();
+    size_t chinese = 0;
+    for (const ResoureConfigInfo& record : Installed()) {
+        chinese += record.name.rfind(L"\u6d77\u56fe\\", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(chinese, 40u);
+    // The records read back as written: nothing is fetched again.
+    const size_t before = RequestCount();
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    EXPECT_TRUE(FetchedSince(before).empty());
+    ExpectInstallationIsTheOfferedVersion();
+}
+
+TEST_F(KwrtUpdateTest, NamesThatDifferOnlyInCaseFailTheUpdateNamingBoth1252) {
+    // A hand-made config (kwrt-pack refuses such names): on Windows both lines are one file.
+    InstallLauncher();
+    const std::vector<ResoureConfigInfo> records = Offered();
+    auto line = [](const std::string& name, const ResoureConfigInfo& member) {
+        return name + "=" + WideToUtf8(member.hash) + "=" + WideToUtf8(member.folder) + "=" +
+               std::to_string(member.offset) + "=" + std::to_string(member.length) + "=res\r\n";
+    };
+    std::string config = ReadFileOrEmpty(ConfigPath());
+    config += line("Maps\\a.dat", records[0]) + line("maps\\A.dat", records[1]);
+    testing::WriteFileOrFail(ConfigPath(), config);
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    const std::string said = ReadFileOrEmpty(m_strTrace);
+    EXPECT_NE(said.find("cannot install Maps\\a.dat"), std::string::npos) << said;
+    EXPECT_NE(said.find("cannot install maps\\A.dat"), std::string::npos) << said;
+    EXPECT_EQ(m_states.back(), 10);
+    for (const ResoureConfigInfo& record : Installed()) {
+        EXPECT_NE(FileNameKey(record.name), L"MAPS\\A.DAT");
+    }
+    EXPECT_FALSE(PathExists(m_strRoot + L"game/Maps"));
+    EXPECT_FALSE(PathExists(m_strRoot + L"game/maps"));
     ExpectInstalledEqualsStudio();
 }
 

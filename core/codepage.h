@@ -20,6 +20,10 @@ std::wstring AnsiToWide(const std::string& bytes, AnsiCodePage which = AnsiCodeP
 // ...), so that it survives the trip through that code page. False for unknown code pages.
 bool IsRepresentableInCodePage(const std::wstring& text, unsigned codePage);
 
+// `c` as Windows file systems compare names, where "Maps" and "MAPS" are one file: its simple
+// upper-case form, the same whatever the locale. Characters without case are themselves.
+wchar_t FileNameUpperCase(wchar_t c);
+
 // The number of the ANSI code page in effect (936, 1252, 65001 for UTF-8, ...).
 unsigned GetAnsiCodePage();
 

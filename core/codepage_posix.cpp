@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <locale.h>
+#include <wctype.h>
 
 #include <atomic>
 #include <cerrno>
@@ -79,6 +81,21 @@ void CodePageName(unsigned codePage, char* name, size_t size) {
 }
 
 }  // namespace
+
+wchar_t FileNameUpperCase(wchar_t c) {
+    if (c < 0x80) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
+    // The Unicode tables of C.UTF-8, whatever locale the process runs in; a system without them
+    // leaves the rest as it is.
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    // Windows maps the characters of the Basic Multilingual Plane only.
+    if (unicode == static_cast<locale_t>(0) || c > 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        return c;
+    }
+    const wint_t upper = towupper_l(static_cast<wint_t>(c), unicode);
+    return upper <= 0xFFFF ? static_cast<wchar_t>(upper) : c;
+}
 
 unsigned GetAnsiCodePage() {
     const unsigned testCodePage = g_testCodePage.load();

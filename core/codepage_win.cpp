@@ -58,6 +58,18 @@ bool IsRepresentableInCodePage(const std::wstring& text, unsigned codePage) {
     return size > 0 && !usedDefault;
 }
 
+wchar_t FileNameUpperCase(wchar_t c) {
+    if (c < 0x80) {
+        return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    }
+    wchar_t upper = c;
+    // One unit of a surrogate pair has no case: it maps to itself.
+    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &c, 1, &upper, 1) != 1) {
+        return c;
+    }
+    return upper;
+}
+
 unsigned GetAnsiCodePage() {
     return GetACP();
 }

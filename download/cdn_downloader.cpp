@@ -163,6 +163,7 @@ void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result
             bytes, ManifestSource::kServerAnswer,
             [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); },
             [&refused](RefusedManifestLine&& line) { refused.push_back(std::move(line)); });
+        RefuseNamesTheSystemCannotHold(&records, &refused);
         state = kCdnSuccess;
     }
     if (m_fnConfigDownloaded) {

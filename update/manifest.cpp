@@ -242,6 +242,72 @@ bool ResoureConfigInfo::IsLauncherFile() const {
     return EqualsIgnoreCase(category, L"launcher");
 }
 
+std::wstring FileNameKey(const std::wstring& name) {
+    std::wstring key(name.size(), L'\0');
+    std::transform(name.begin(), name.end(), key.begin(), FileNameUpperCase);
+    return key;
+}
+
+void RefuseNamesTheSystemCannotHold(std::vector<ResoureConfigInfo>* records,
+                                    std::vector<RefusedManifestLine>* refused) {
+    // Launcher files and the game's live in folders of their own: a name clashes within its kind.
+    // A hash of each key finds the clashes without a copy of every name; equal hashes are then
+    // compared in full.
+    std::vector<std::pair<uint64_t, size_t>> hashes(records->size());
+    for (size_t i = 0; i < records->size(); ++i) {
+        const ResoureConfigInfo& record = (*records)[i];
+        uint64_t hash = record.IsLauncherFile() ? 0x9E3779B97F4A7C15ull : 0xCBF29CE484222325ull;
+        for (wchar_t c : record.name) {
+            hash = (hash ^ static_cast<uint64_t>(FileNameUpperCase(c))) * 0x100000001B3ull;
+        }
+        hashes[i] = {hash, i};
+    }
+    std::sort(hashes.begin(), hashes.end());
+    std::vector<std::wstring> reasons(records->size());
+    for (size_t first = 0; first < hashes.size();) {
+        size_t last = first + 1;
+        while (last < hashes.size() && hashes[last].first == hashes[first].first) {
+            ++last;
+        }
+        for (size_t a = first; a < last; ++a) {
+            const ResoureConfigInfo& one = (*records)[hashes[a].second];
+            for (size_t b = first; b < last; ++b) {
+                const ResoureConfigInfo& other = (*records)[hashes[b].second];
+                if (one.name != other.name && one.IsLauncherFile() == other.IsLauncherFile() &&
+                    FileNameKey(one.name) == FileNameKey(other.name)) {
+                    std::wstring& reason = reasons[hashes[a].second];
+                    reason += (reason.empty() ? L"differs only in case from " : L", ") + other.name;
+                }
+            }
+        }
+        first = last;
+    }
+    const unsigned codePage = GetAnsiCodePage();
+    for (size_t i = 0; i < records->size(); ++i) {
+        const ResoureConfigInfo& record = (*records)[i];
+        if (!reasons[i].empty()) {
+            TraceText(L"资源名称仅大小写不同, 已跳过:\t" + record.name);
+        } else if (record.IsLauncherFile() && !IsRepresentableInCodePage(record.name, codePage)) {
+            TraceText(L"Launcher文件名超出系统代码页, 已跳过:\t" + record.name);
+            reasons[i] = L"a launcher file's name must be in code page " +
+                         std::to_wstring(codePage) + L", in which its journal keeps it";
+        }
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < records->size(); ++i) {
+        if (reasons[i].empty()) {
+            if (kept != i) {
+                (*records)[kept] = std::move((*records)[i]);
+            }
+            ++kept;
+        } else {
+            refused->push_back(
+                RefusedManifestLine{std::move((*records)[i].name), std::move(reasons[i])});
+        }
+    }
+    records->resize(kept);
+}
+
 bool IsSafeRelativeName(const std::wstring& name) {
     return IsSafeName({name.data(), name.data() + name.size()});
 }
@@ -286,7 +352,9 @@ void ParseManifestBytes(const std::string& bytes, ManifestSource source,
         if (std::all_of(lineBegin, lineEnd, [](char c) { return (c & 0x80) == 0; })) {
             line.assign(lineBegin, lineEnd);
         } else if (utf8) {
-            Utf8ToString(std::string(lineBegin, lineEnd).c_str(), &line);
+            // The name exactly as the config spells it, whatever the code page: it goes to the
+            // file system as wide text.
+            line = Utf8ToWide(std::string(lineBegin, lineEnd));
         } else {
             line = AnsiToWide(std::string(lineBegin, lineEnd));
         }

@@ -80,6 +80,15 @@ bool ReadManifestFile(const std::wstring& path, const ManifestRecordSink& sink);
 // UTF-16 order, in the ANSI code page. Empty when the file cannot be read.
 std::wstring GetManifestDigest(const std::wstring& path);
 
+// `name` as Windows compares file names: names with the same key are one file there.
+std::wstring FileNameKey(const std::wstring& name);
+// Moves to `refused` every record this system could not install as the config means it: all the
+// records of names that differ only in case (Windows keeps one file for them), each naming the
+// others, and launcher files whose name the ANSI code page cannot hold (their journal keeps names
+// in it). The other records keep their order.
+void RefuseNamesTheSystemCannotHold(std::vector<ResoureConfigInfo>* records,
+                                    std::vector<RefusedManifestLine>* refused);
+
 // Whether `name` stays below whatever folder it is joined to: relative, no drive, colon, ".." or
 // dots-only component, no UNC or device prefix, no reserved device name, no character Windows
 // forbids in names. Both "\" and "/" count as separators.

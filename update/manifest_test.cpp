@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/md5.h"
+#include "core/os.h"
 #include "download/file_helpers.h"
 #include "testing/code_page.h"
 #include "testing/temp_dir.h"
@@ -225,6 +226,82 @@ TEST(ManifestBytes, AServersAnswerReadsAlikeInUtf8AndInTheAnsiCodePage) {
     ASSERT_EQ(file.size(), 2u);
     EXPECT_EQ(file[0].name, L"a");
     EXPECT_EQ(file[1].hash, L"2");
+}
+
+TEST(ManifestBytes, NamesOutsideCodePage1252ReadExactlyAsTheConfigSpellsThem) {
+    KWRT_USE_CODE_PAGE(1252);
+    std::vector<ResoureConfigInfo> records;
+    ParseManifestBytes("\xE6\xB5\xB7\xE5\x9B\xBE\\a.dat=H1=p=0=10=res\r\n",
+                       ManifestSource::kServerAnswer,
+                       [&records](ResoureConfigInfo& record) { records.push_back(record); });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, L"\u6d77\u56fe\\a.dat");
+    // And so does the record the launcher writes of it.
+    testing::TempDir temp;
+    const std::wstring path = temp.Join(L"version.txt");
+    ASSERT_TRUE(WriteManifestFile(path, records));
+    std::vector<ResoureConfigInfo> read;
+    ASSERT_TRUE(ReadManifestFile(path, &read));
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].name, L"\u6d77\u56fe\\a.dat");
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(path, &bytes));
+    EXPECT_EQ(bytes, "\xE6\xB5\xB7\xE5\x9B\xBE\\a.dat=H1\r\n");
+}
+
+ResoureConfigInfo Named(const std::wstring& name, const std::wstring& category = L"res") {
+    ResoureConfigInfo record;
+    record.name = name;
+    record.hash = L"H";
+    record.category = category;
+    return record;
+}
+
+TEST(ManifestNames, NamesThatAreOneFileOnWindowsAreAllRefusedEachNamingTheOthers) {
+    std::vector<ResoureConfigInfo> records = {
+        Named(L"Maps\\a.dat"),       Named(L"b.dat"),
+        Named(L"maps\\A.DAT"),       Named(L"c.dat"),
+        Named(L"MAPS\\a.dat"),       Named(L"\u00c9t\u00e9.txt"),
+        Named(L"\u00e9T\u00c9.TXT"), Named(L"\u0414.dat"),
+        Named(L"\u0434.dat"),        Named(L"same.dat"),
+        Named(L"same.dat"),          Named(L"Kind.dll", L"launcher"),
+        Named(L"kind.dll")};
+    std::vector<RefusedManifestLine> refused;
+    RefuseNamesTheSystemCannotHold(&records, &refused);
+    // What stays keeps its order: exact repeats are the map's business, and a launcher file
+    // lives in another folder than the game's file of the same name.
+    std::vector<std::wstring> kept;
+    for (const ResoureConfigInfo& record : records) {
+        kept.push_back(record.name);
+    }
+    EXPECT_EQ(kept, (std::vector<std::wstring>{L"b.dat", L"c.dat", L"same.dat", L"same.dat",
+                                               L"Kind.dll", L"kind.dll"}));
+    ASSERT_EQ(refused.size(), 7u);
+    EXPECT_EQ(refused[0].name, L"Maps\\a.dat");
+    EXPECT_EQ(refused[0].reason, L"differs only in case from maps\\A.DAT, MAPS\\a.dat");
+    EXPECT_EQ(refused[1].name, L"maps\\A.DAT");
+    EXPECT_NE(refused[1].reason.find(L"Maps\\a.dat"), std::wstring::npos);
+    EXPECT_EQ(refused[2].name, L"MAPS\\a.dat");
+    EXPECT_EQ(refused[3].name, L"\u00c9t\u00e9.txt");
+    EXPECT_EQ(refused[4].name, L"\u00e9T\u00c9.TXT");
+    EXPECT_EQ(refused[5].name, L"\u0414.dat");
+    EXPECT_EQ(refused[6].reason, L"differs only in case from \u0414.dat");
+    EXPECT_EQ(FileNameKey(L"\u6d77\u56fe\\a\u00df"), L"\u6d77\u56fe\\A\u00df");
+}
+
+TEST(ManifestNames, ALauncherFileNamedOutsideCodePage1252IsRefusedAndTheGamesIsNot) {
+    KWRT_USE_CODE_PAGE(1252);
+    std::vector<ResoureConfigInfo> records = {Named(L"\u542f\u52a8.dll", L"launcher"),
+                                              Named(L"caf\u00e9.dll", L"launcher"),
+                                              Named(L"\u542f\u52a8.dll")};
+    std::vector<RefusedManifestLine> refused;
+    RefuseNamesTheSystemCannotHold(&records, &refused);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].name, L"caf\u00e9.dll");
+    EXPECT_FALSE(records[1].IsLauncherFile());
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].name, L"\u542f\u52a8.dll");
+    EXPECT_NE(refused[0].reason.find(L"code page 1252"), std::wstring::npos);
 }
 
 }  // namespace

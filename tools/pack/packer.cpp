@@ -102,8 +102,11 @@ std::string NameProblem(const std::wstring& name, unsigned codePage) {
     if (!IsSafeRelativeName(name)) {
         return "a name the launcher refuses (reserved, or not a plain relative path)";
     }
-    if (!IsRepresentableInCodePage(name, codePage)) {
-        return "a name code page " + std::to_string(codePage) + " cannot represent";
+    // The game's names reach the file system as wide text; the launcher's travel in its
+    // journal, which keeps them in the ANSI code page.
+    if (codePage != 0 && !IsRepresentableInCodePage(name, codePage)) {
+        return "a launcher file's name that code page " + std::to_string(codePage) +
+               " cannot represent";
     }
     return std::string();
 }
@@ -135,7 +138,7 @@ bool CollectFiles(const std::wstring& dir, const std::wstring& category, unsigne
         }
         std::wstring name = FromFsPath(it->path().lexically_relative(root));
         std::replace(name.begin(), name.end(), L'/', L'\\');
-        const std::string problem = NameProblem(name, codePage);
+        const std::string problem = NameProblem(name, category == L"launcher" ? codePage : 0);
         if (!problem.empty()) {
             *error = "cannot publish " + Narrow(FromFsPath(it->path())) + ": " + problem;
             return false;
@@ -257,6 +260,20 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
     for (size_t i = 1; i < files.size(); ++i) {
         if (files[i].name == files[i - 1].name && files[i].category == files[i - 1].category) {
             *error = "two files share the name " + Narrow(files[i].name);
+            return 1;
+        }
+    }
+    // Windows keeps one file for names that differ only in case: the players would get one of
+    // them, recorded under the other's hash.
+    std::map<std::pair<std::wstring, std::wstring>, const SourceFile*> keys;
+    for (const SourceFile& file : files) {
+        const auto added =
+            keys.emplace(std::make_pair(FileNameKey(file.name), file.category), &file);
+        if (!added.second) {
+            *error = "cannot publish " + Narrow(added.first->second->path) + " and " +
+                     Narrow(file.path) +
+                     ": their names differ only in case, and Windows keeps "
+                     "one file for both";
             return 1;
         }
     }

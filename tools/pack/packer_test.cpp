@@ -256,11 +256,40 @@ TEST_F(PackerTest, BadInputFailsWithoutAConfig) {
         EXPECT_FALSE(PathExists(config));
         RemoveFile(m_temp.Join(name));
     }
-    m_options.codePage = 1252;  // the Chinese name cannot survive it
+    // A launcher file's name must survive the launcher's code page (its journal keeps names in
+    // it); the game's names need not.
+    m_options.codePage = 1252;
+    Write(L"launcher/\u542f\u52a8.dll", "launcher part");
     EXPECT_EQ(Run(), 1);
     EXPECT_NE(m_strError.find("code page 1252"), std::string::npos) << m_strError;
+    EXPECT_NE(m_strError.find(WideToUtf8(L"\u542f\u52a8.dll")), std::string::npos) << m_strError;
     EXPECT_FALSE(PathExists(config));
     EXPECT_FALSE(PathExists(m_temp.Join(L"cdn/pyl")));  // and no stray packages either
+    RemoveFile(m_temp.Join(L"launcher/\u542f\u52a8.dll"));
+    EXPECT_EQ(Run(), 0) << m_strError;
+}
+
+TEST_F(PackerTest, NamesThatDifferOnlyInCaseAreRefusedNamingBoth) {
+#ifdef _WIN32
+    GTEST_SKIP() << "such names are one file here";
+#endif
+    // Two files where the game is packed, one where it is played.
+    Write(L"game/Maps/a.dat", "first");
+    Write(L"game/maps/a.dat", "second");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_NE(m_strError.find("Maps/a.dat"), std::string::npos) << m_strError;
+    EXPECT_NE(m_strError.find("maps/a.dat"), std::string::npos) << m_strError;
+    EXPECT_NE(m_strError.find("differ only in case"), std::string::npos) << m_strError;
+    EXPECT_FALSE(PathExists(m_temp.Join(L"cdn/pyl")));
+    RemoveFile(m_temp.Join(L"game/maps/a.dat"));
+    // Beyond ASCII as well; and a launcher file may share a game file's name.
+    Write(L"game/\u00c9t\u00e9.txt", "first");
+    Write(L"game/\u00e9T\u00c9.TXT", "second");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_NE(m_strError.find("differ only in case"), std::string::npos) << m_strError;
+    RemoveFile(m_temp.Join(L"game/\u00e9T\u00c9.TXT"));
+    Write(L"launcher/A.DAT", "launcher's own");
+    EXPECT_EQ(Run(), 0) << m_strError;
 }
 
 TEST_F(PackerTest, VerifyReportsEveryBrokenEntry) {
