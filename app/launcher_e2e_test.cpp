@@ -156,11 +156,14 @@ class LauncherE2eTest : public ::testing::Test {
     }
     // `program`: the shipped exe, or "quick/kwrt_launcher", the tests' build with short pauses
     // between tries.
+    // `locale`: variables for Wine ("LANG=C LC_ALL=C" runs the launcher in code page 1252).
     void StartLauncher(const std::string& arguments = "auth_key:key-1 uid:42 extraInfo:x:y",
-                       const std::string& program = "kwrt_launcher") {
-        ASSERT_TRUE(
-            m_launcher.Start(L"/bin/sh", {L"-c", Utf8ToWide("exec " + Program(program) + " " +
-                                                            arguments + " >/dev/null 2>&1")}));
+                       const std::string& program = "kwrt_launcher",
+                       const std::string& locale = "") {
+        ASSERT_TRUE(m_launcher.Start(
+            L"/bin/sh",
+            {L"-c", Utf8ToWide("exec " + (locale.empty() ? "" : "env " + locale + " ") +
+                               Program(program) + " " + arguments + " >/dev/null 2>&1")}));
     }
     // Runs the probe; its lines as KEY -> values, in order.
     std::vector<std::pair<std::string, std::string>> Probe(const std::string& arguments) {
@@ -289,6 +292,10 @@ TEST_F(LauncherE2eTest, AFreshInstallWalksTheRoadAndStartsTheGame) {
     ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     Screenshot("launcher-downloading");
+    // The default deployment names no chat group: neither its label nor its button shows.
+    const auto texts = Probe("texts");
+    EXPECT_EQ(Value(texts, "group_label"), "hidden");
+    EXPECT_EQ(Value(texts, "group_button"), "hidden");
     ASSERT_TRUE(WatchUntil("资源更新完成,准备启动游戏."));
     EXPECT_EQ(m_seen.front(),
               std::make_pair(std::string("status"), std::string("游戏初始化中...")));
@@ -346,6 +353,58 @@ TEST_F(LauncherE2eTest, AFreshInstallWalksTheRoadAndStartsTheGame) {
     EXPECT_EQ(keys["game_download_success"], 1);
     for (const auto& key : keys) {
         EXPECT_LE(key.second, 1) << key.first;
+    }
+}
+
+TEST_F(LauncherE2eTest, ChineseNamesInstallUnderCodePage1252AndReadTheSameUnder936) {
+    // An English Windows: code page 1252 holds none of these names.
+    const std::wstring game = m_temp.Join(L"studio/game");
+    for (int i = 0; i < 40; ++i) {
+        WriteBinaryFile(game + L"/\u6d77\u56fe/\u822a\u7ebf" + std::to_wstring(i) + L".dat",
+                        testing::RandomBytes(20000, 700u + static_cast<unsigned>(i)));
+    }
+    pack::PackOptions pack;
+    pack.gameDir = game;
+    pack.outRoot = m_temp.Join(L"cdn");
+    pack.configPath = L"pyl/v1/res_config.txt";
+    pack::PackReport report;
+    std::string error;
+    ASSERT_EQ(pack::Pack(pack, &report, &error), 0) << error;
+    StartServer(400000);
+    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "kwrt_launcher", "LANG=C LC_ALL=C");
+    ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    Screenshot("launcher-english-locale");
+    ASSERT_TRUE(WatchUntil("资源更新完成,准备启动游戏."));
+    ASSERT_FALSE(GameCommandLine().empty());
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+    // Every file under its own name, and recorded so.
+    std::vector<ResoureConfigInfo> offered;
+    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(pack.outRoot + L"/pyl/v1/res_config.txt")),
+                      &offered);
+    std::vector<ResoureConfigInfo> recorded;
+    ASSERT_TRUE(ReadManifestFile(Utf8ToWide(m_strInstall + "version.txt"), &recorded));
+    EXPECT_EQ(recorded.size(), offered.size());
+    size_t chinese = 0;
+    for (const ResoureConfigInfo& entry : offered) {
+        const std::wstring installed =
+            JoinRelativePath(Utf8ToWide(m_strInstall + "game/"), entry.name);
+        EXPECT_EQ(FileMd5Hex(installed), WideToUtf8(entry.hash)) << WideToUtf8(entry.name);
+        chinese += entry.name.rfind(L"\u6d77\u56fe\\", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(chinese, 40u);
+
+    // A Chinese Windows reads the same records: nothing is fetched again.
+    const size_t before = Requests("cdn").size();
+    RemoveFile(Utf8ToWide(m_strInstall + "game/kwrt_game.exe.cmdline"));
+    StartLauncher();
+    ASSERT_TRUE(WatchUntil("资源更新完成,准备启动游戏."));
+    ASSERT_FALSE(GameCommandLine().empty());
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+    const std::vector<Json::Value> cdn = Requests("cdn");
+    for (size_t i = before; i < cdn.size(); ++i) {
+        EXPECT_NE(cdn[i]["path"].asString().find("res_config.txt"), std::string::npos)
+            << "fetched again: " << cdn[i]["path"].asString();
     }
 }
 

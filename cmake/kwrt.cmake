@@ -6,9 +6,10 @@ set(KWRT_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 set(KWRT_NOTICE_HOST 127.0.0.1 CACHE STRING "Host of the notice server (HTTP, port 8000)")
 set(KWRT_EVENT_LOG_URL http://127.0.0.1:8001/t/game/common CACHE STRING
     "Endpoint of the event-log service")
-set(KWRT_CHAT_GROUP_LABEL "官方群 3826517" CACHE STRING
+# A studio's community: both empty (no chat group) hides the label and the button.
+set(KWRT_CHAT_GROUP_LABEL "" CACHE STRING
     "The chat-group label of the main window: the chat service's group label and the group number")
-set(KWRT_CHAT_GROUP_URL "https://community.kwrt.example/group/3826517/join" CACHE STRING
+set(KWRT_CHAT_GROUP_URL "" CACHE STRING
     "The chat group's join page, opened in iexplore.exe")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in
                ${CMAKE_BINARY_DIR}/generated/kwrt/deployment.h @ONLY)

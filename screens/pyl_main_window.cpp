@@ -37,6 +37,10 @@ void CPylMainForegroundDialog::DoDataExchange() {
     DDX_Control(IDC_GROUP_BUTTON, m_groupButton);
 }
 
+bool HasChatGroup() {
+    return KWRT_CHAT_GROUP_LABEL[0] != L'\0' && KWRT_CHAT_GROUP_URL[0] != L'\0';
+}
+
 void ApplyChannelLook(HWND window, const ChannelControls& c) {
     const float s = GetUIScale();
     const POINT band[4] = {{Scaled(s, 0), Scaled(s, 103)},
@@ -63,6 +67,11 @@ void ApplyChannelLook(HWND window, const ChannelControls& c) {
     c.groupLabel.m_nFontSize = 14;
     c.groupLabel.m_crText = 0xFFFFFFFF;
     c.groupLabel.SetText(KWRT_CHAT_GROUP_LABEL);
+    if (!HasChatGroup()) {
+        // A deployment without a chat group shows neither an empty label nor a button to nowhere.
+        c.groupLabel.ShowWindow(SW_HIDE);
+        c.groupButton.ShowWindow(SW_HIDE);
+    }
     c.progress.m_pTrackImage = LoadPngResource(IDP_PROGRESS_TRACK);
     c.minimizeButton.SetImages(IDP_MINIMIZE, IDP_MINIMIZE_ACTIVE);
     c.closeButton.SetImages(IDP_CLOSE, IDP_CLOSE_ACTIVE);
@@ -151,6 +160,9 @@ BOOL CPylMainForegroundDialog::OnCommand(UINT id, UINT code, HWND control) {
             ::SendNotifyMessageW(m_hWnd, WM_CLOSE, 0, 0);  // the group's confirmation follows
             return TRUE;
         case IDC_GROUP_BUTTON:
+            if (!HasChatGroup()) {
+                return TRUE;
+            }
             ::ShellExecuteW(nullptr, L"Open", L"iexplore.exe", KWRT_CHAT_GROUP_URL, nullptr,
                             SW_SHOWMAXIMIZED);
             return TRUE;

@@ -27,8 +27,11 @@ struct ChannelControls {
     CSkinButton& groupButton;
 };
 
+// Whether the deployment names a chat group: its label and its join page.
+bool HasChatGroup();
 // The channel's look of a foreground: only the band from 103 to 350 of the picture shows, the
-// label styles, the bar's track and the button images.
+// label styles, the bar's track and the button images; the chat group's controls hidden when the
+// deployment names none.
 void ApplyChannelLook(HWND window, const ChannelControls& controls);
 // The channel's layout table, at the UI scale.
 void LayoutChannelControls(const ChannelControls& controls);

@@ -1,7 +1,8 @@
 // launcher_probe.exe: looks at a running kwrt_launcher.exe from the outside, for the end-to-end
 // tests (Wine runs it beside the launcher). Prints UTF-8 lines "KEY VALUE".
 //
-//   launcher_probe texts              the main window's status and speed lines, an open box's text
+//   launcher_probe texts              the main window's status and speed lines, whether its
+//                                     chat-group label and button are shown, an open box's text
 //   launcher_probe watch TEXT MS      every change of the status and speed lines until the status
 //                                     line reads TEXT, at most MS milliseconds; "found 1" or "found
 //                                     0"
@@ -26,6 +27,8 @@ namespace {
 constexpr int kStatusLabel = 1012;
 constexpr int kSpeedLabel = 1006;
 constexpr int kBoxText = 1010;
+constexpr int kGroupButton = 1001;
+constexpr int kGroupLabel = 1002;
 
 struct Windows {
     HWND main = nullptr;        // the main foreground
@@ -119,6 +122,15 @@ int Texts() {
     if (found.main) {
         Print("status", TextOf(found.main, kStatusLabel));
         Print("speed", TextOf(found.main, kSpeedLabel));
+        for (const auto& control : {std::make_pair("group_label", kGroupLabel),
+                                    std::make_pair("group_button", kGroupButton)}) {
+            HWND item = GetDlgItem(found.main, control.second);
+            printf("%s %s\n", control.first,
+                   item == nullptr         ? "absent"
+                   : IsWindowVisible(item) ? "shown"
+                                           : "hidden");
+        }
+        fflush(stdout);
     }
     if (found.box) {
         Print("box", TextOf(found.box, kBoxText));
