@@ -156,7 +156,8 @@ class LauncherE2eTest : public ::testing::Test {
     }
     // `program`: the shipped exe, or "quick/kwrt_launcher", the tests' build with short pauses
     // between tries.
-    // `locale`: variables for Wine ("LANG=C LC_ALL=C" runs the launcher in code page 1252).
+    // `locale`: variables for Wine ("LANG=C.UTF-8 LC_ALL=C.UTF-8" runs the launcher in code page
+    // 1252, on a disk that holds every name as NTFS does).
     void StartLauncher(const std::string& arguments = "auth_key:key-1 uid:42 extraInfo:x:y",
                        const std::string& program = "kwrt_launcher",
                        const std::string& locale = "") {
@@ -371,7 +372,8 @@ TEST_F(LauncherE2eTest, ChineseNamesInstallUnderCodePage1252AndReadTheSameUnder9
     std::string error;
     ASSERT_EQ(pack::Pack(pack, &report, &error), 0) << error;
     StartServer(400000);
-    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "kwrt_launcher", "LANG=C LC_ALL=C");
+    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "kwrt_launcher",
+                  "LANG=C.UTF-8 LC_ALL=C.UTF-8");
     ASSERT_TRUE(WatchUntil("美女指挥官正在为您调配游戏资源..."));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     Screenshot("launcher-english-locale");
