@@ -185,9 +185,11 @@ void ConsoleUpdater::KillTimer(int id) {
 }
 
 void ConsoleUpdater::PostProgress(int state, ResourceManagerProgressInfoBase* info) {
-    std::lock_guard<std::mutex> lock(m_queueMutex);
-    m_queue.emplace_back(state, info);
-    m_queueChanged.notify_one();
+    if (m_mailbox.Put(state, info)) {
+        std::lock_guard<std::mutex> lock(m_wakeMutex);
+        m_bWoken = true;
+        m_woken.notify_one();
+    }
 }
 
 void ConsoleUpdater::EndProcess(EndReason reason) {
@@ -264,24 +266,20 @@ int ConsoleUpdater::Run() {
         for (const auto& timer : m_timers) {
             next = std::min(next, timer.second.due);
         }
-        std::deque<std::pair<int, ResourceManagerProgressInfoBase*>> posted;
         {
-            std::unique_lock<std::mutex> lock(m_queueMutex);
-            m_queueChanged.wait_until(lock, next, [this] { return !m_queue.empty(); });
-            posted.swap(m_queue);
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_woken.wait_until(lock, next, [this] { return m_bWoken; });
+            m_bWoken = false;
         }
-        for (auto& item : posted) {
-            if (m_bEnded) {
-                delete item.second;
-                continue;
-            }
+        ProgressMailbox::Item item;
+        while (!m_bEnded && m_mailbox.Take(&item)) {
             if (m_options.json && item.first != kDownloadProgress) {
                 Event("state", L"", item.first);
             }
-            if (auto* failure = dynamic_cast<ResourceFailureNoticeInfo*>(item.second)) {
+            if (auto* failure = dynamic_cast<ResourceFailureNoticeInfo*>(item.second.get())) {
                 PrintRefusedFiles(*failure);
             }
-            OnResourceProgress(item.first, item.second);
+            OnResourceProgress(item.first, item.second.release());
         }
         const Clock::time_point now = Clock::now();
         for (auto it = m_timers.begin(); !m_bEnded && it != m_timers.end();) {

@@ -5,12 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
 
 #include "screens/main_controller.h"
+#include "screens/progress_mailbox.h"
 #include "screens/step_event_upload.h"
 
 namespace kwrt {
@@ -96,9 +96,10 @@ class ConsoleUpdater : public MainView, public MainController {
 
     StepEventReporter m_events;  // main thread only
 
-    std::mutex m_queueMutex;  // guards m_queue: worker threads post, the main thread takes
-    std::condition_variable m_queueChanged;
-    std::deque<std::pair<int, ResourceManagerProgressInfoBase*>> m_queue;
+    ProgressMailbox m_mailbox;  // worker threads post, the main thread takes
+    std::mutex m_wakeMutex;     // guards m_bWoken
+    std::condition_variable m_woken;
+    bool m_bWoken = false;  // a state other than progress waits in the mailbox
 };
 
 }  // namespace kwrt

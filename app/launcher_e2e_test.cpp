@@ -155,7 +155,7 @@ class LauncherE2eTest : public ::testing::Test {
         return Quoted(m_strWine) + " " + Quoted(m_strBin + "/" + name + ".exe");
     }
     // `program`: the shipped exe, or "quick/kwrt_launcher", the tests' build with short pauses
-    // between tries.
+    // between tries and every second wake-up of the window failing.
     // `locale`: variables for Wine ("LANG=C.UTF-8 LC_ALL=C.UTF-8" runs the launcher in code page
     // 1252, on a disk that holds every name as NTFS does).
     void StartLauncher(const std::string& arguments = "auth_key:key-1 uid:42 extraInfo:x:y",
@@ -408,6 +408,19 @@ TEST_F(LauncherE2eTest, ChineseNamesInstallUnderCodePage1252AndReadTheSameUnder9
         EXPECT_NE(cdn[i]["path"].asString().find("res_config.txt"), std::string::npos)
             << "fetched again: " << cdn[i]["path"].asString();
     }
+}
+
+TEST_F(LauncherE2eTest, AWindowWhoseWakeUpsFailStillEndsTheUpdateAndStartsTheGame) {
+    // The quick build fails every second wake-up of the window, as a full message queue would:
+    // no state may be lost on the way, or the launcher would wait for ever.
+    StartServer(0);
+    StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "quick/kwrt_launcher");
+    ASSERT_TRUE(WatchUntil("资源更新完成,准备启动游戏."));
+    EXPECT_FALSE(GameCommandLine().empty());
+    EXPECT_EQ(m_launcher.Wait(30000), 0);
+    std::vector<ResoureConfigInfo> recorded;
+    ASSERT_TRUE(ReadManifestFile(Utf8ToWide(m_strInstall + "version.txt"), &recorded));
+    EXPECT_EQ(recorded.size(), 13u);  // the game and its twelve files
 }
 
 TEST_F(LauncherE2eTest, ClosingAsksOnceAndShutsTheLauncherDown) {

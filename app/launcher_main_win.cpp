@@ -7,6 +7,7 @@
 #include "download/http_transfer.h"
 #include "framework/application.h"
 #include "screens/flash_dialog.h"
+#include "screens/main_foreground.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The end-to-end tests' build only: the pauses between tries are short.
     kwrt::HttpTransfer::SetRetryPauseForTesting(KWRT_TEST_PAUSE_MS);
     kwrt::DownloaderTask::SetPollIntervalForTesting(KWRT_TEST_PAUSE_MS);
+    // And every second wake-up of the window fails, as a full message queue makes it: the
+    // window's timer must still deliver every state.
+    kwrt::CMainForegroundDialog::SetFailingPostsForTesting(2);
 #endif
     kwrt::CPylLauncherApp::Hooks hooks;
     hooks.m_fnRunHostWindow = RunHostWindow;

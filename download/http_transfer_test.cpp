@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/text.h"
 #include "download/data_processors.h"
 #include "download/http_connection.h"
@@ -63,7 +65,7 @@ TEST_F(HttpTransferTest, RangedGetPutsTheFixedLinesAndTheRangeOnTheWire) {
     printf("headers on the wire: %s\n", all.c_str());
 }
 
-TEST_F(HttpTransferTest, WholeResourceHasNoRangeLineAndComesInChunksUpTo1024) {
+TEST_F(HttpTransferTest, WholeResourceHasNoRangeLineAndComesInBlocksOfUpTo64KiB) {
     EXPECT_EQ(Get("/pkg/vd_game.vdpkg"), 200);
     const auto requests = m_server.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -72,10 +74,14 @@ TEST_F(HttpTransferTest, WholeResourceHasNoRangeLineAndComesInChunksUpTo1024) {
     EXPECT_EQ(m_processor.m_data, m_resource);
     EXPECT_EQ(m_processor.m_nBegins, 1);
     EXPECT_EQ(m_processor.m_nFinishes, 1);
+    int32_t largest = 0;
     for (int32_t size : m_processor.m_chunkSizes) {
         EXPECT_GE(size, 1);
-        EXPECT_LE(size, 1024);
+        EXPECT_LE(size, 64 * 1024);
+        largest = std::max(largest, size);
     }
+    // Loopback delivers the 5,000 bytes at once: a reader of a few bytes at a time shows here.
+    EXPECT_GT(largest, 1024);
 }
 
 TEST_F(HttpTransferTest, PostSendsTheBodyInTheThreadCodePage1252WithTheJsonSet) {

@@ -1,5 +1,7 @@
 #include "screens/main_foreground.h"
 
+#include <atomic>
+
 #include "core/paths.h"
 #include "framework/gdi_handles.h"
 #include "res/resource.h"
@@ -10,6 +12,10 @@ namespace kwrt {
 namespace {
 
 const unsigned kTextColour = 0xFFD7F0FF;
+
+// The tests' failing wake-ups: every g_failingPosts-th of them, counted in g_posts.
+std::atomic<int> g_failingPosts{0};
+std::atomic<unsigned> g_posts{0};
 
 }  // namespace
 
@@ -55,12 +61,15 @@ void CMainForegroundDialog::WindowView::KillTimer(int id) {
 
 void CMainForegroundDialog::WindowView::PostProgress(int state,
                                                      ResourceManagerProgressInfoBase* info) {
-    // The record travels with the message; the window deletes it. Without a window, nobody will.
+    if (!m_pOwner->m_mailbox.Put(state, info)) {
+        return;  // the window is awake already, or progress waits for the next refresh
+    }
     const HWND target = m_pOwner->m_hPostTarget.load();
-    if (target == nullptr ||
-        !::PostMessageW(target, WM_RESOURCE_PROGRESS, static_cast<WPARAM>(state),
-                        reinterpret_cast<LPARAM>(info))) {
-        delete info;
+    const int every = g_failingPosts.load();
+    const bool fail = every > 0 && g_posts.fetch_add(1) % static_cast<unsigned>(every) ==
+                                       static_cast<unsigned>(every - 1);
+    if (target == nullptr || fail || !::PostMessageW(target, WM_RESOURCE_PROGRESS, 0, 0)) {
+        m_pOwner->m_mailbox.WakeFailed();  // the next timer tick reads the mailbox
     }
 }
 
@@ -230,7 +239,19 @@ void CMainForegroundDialog::OnShowWindow(BOOL show, UINT status) {
     }
 }
 
+void CMainForegroundDialog::SetFailingPostsForTesting(int every) {
+    g_failingPosts.store(every);
+}
+
+void CMainForegroundDialog::ReadMailbox() {
+    ProgressMailbox::Item item;
+    while (m_mailbox.Take(&item)) {
+        m_controller.OnResourceProgress(item.first, item.second.release());
+    }
+}
+
 void CMainForegroundDialog::OnTimer(UINT_PTR id) {
+    ReadMailbox();  // progress, and whatever a failed wake-up left waiting
     m_controller.OnTimer(static_cast<int>(id));
 }
 
@@ -238,9 +259,7 @@ LRESULT CMainForegroundDialog::OnUserMessage(UINT message, WPARAM wParam, LPARAM
     if (message != WM_RESOURCE_PROGRESS) {
         return CDialogBase::OnUserMessage(message, wParam, lParam);
     }
-    // The record is the window's from the moment it was posted; the controller deletes it.
-    m_controller.OnResourceProgress(static_cast<int>(wParam),
-                                    reinterpret_cast<ResourceManagerProgressInfoBase*>(lParam));
+    ReadMailbox();
     return 0;
 }
 

@@ -1,8 +1,9 @@
 // CMainForegroundDialog: the main window's foreground, the view of the update road. The decisions
 // are the main controller's; this window shows them on the skinned controls (bar 1004, speed line
-// 1006, status line 1012), runs its timers as window timers, receives the workers' progress as
-// posted WM_RESOURCE_PROGRESS records, asks through the group's message boxes, and ends the
-// process on every way out.
+// 1006, status line 1012), runs its timers as window timers, receives the workers' states through
+// a mailbox (a posted WM_RESOURCE_PROGRESS wakes it; every timer tick reads it too, so a post that
+// fails loses nothing), asks through the group's message boxes, and ends the process on every way
+// out.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 
 #include "framework/gdiplus_handles.h"
 #include "screens/main_controller.h"
+#include "screens/progress_mailbox.h"
 #include "skin/dialog_base.h"
 #include "skin/skin_controls.h"
 
@@ -42,6 +44,9 @@ class CMainForegroundDialog : public CDialogBase {
     void OpenGame(const std::wstring& parameters);
     // TIMER_RESTART: the launcher restart through ENTRANCE, then the end of the process.
     void RestartLauncher();
+    // Tests: every `every`-th wake-up post fails as it does when the thread's message queue is
+    // full (0: none).
+    static void SetFailingPostsForTesting(int every);
 
     CCustomProgress m_progress;
     CCustomLabel m_speedLabel;
@@ -107,10 +112,13 @@ class CMainForegroundDialog : public CDialogBase {
     void RepaintBarAndSpeedLine();
     // The drawing size of the picture: its pixel size times the UI scale, truncated.
     void SizePicture();
+    // Hands what the mailbox holds to the controller, oldest first.
+    void ReadMailbox();
 
+    ProgressMailbox m_mailbox;  // filled by worker threads, read on the window's thread
     WindowView m_view;
     WindowController m_controller;
-    // Where worker threads post their records: set on the window's thread when it exists, read
+    // Where worker threads post their wake-ups: set on the window's thread when it exists, read
     // by any thread.
     std::atomic<HWND> m_hPostTarget{nullptr};
     bool m_bPainted = false;  // window thread only
