@@ -260,9 +260,18 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             if (auto* progress = dynamic_cast<ResourceManagerUpdateProgressInfo*>(owned.get())) {
                 m_progress.OnProgress(progress->downloadedBytes, progress->totalBytes);
                 if (progress->totalBytes > 0) {
-                    ReportDownloadStep(
+                    const float fraction =
                         static_cast<float>(static_cast<double>(progress->downloadedBytes) /
-                                           static_cast<double>(progress->totalBytes)));
+                                           static_cast<double>(progress->totalBytes));
+                    // Progress is a running count read once per refresh: the first figure of a
+                    // small download may already be past the tenth that reports its start.
+                    if (fraction > 0.f && !m_bDownloadStartReported) {
+                        m_bDownloadStartReported = true;
+                        if (static_cast<double>(fraction) >= 0.1 && m_onStep) {
+                            m_onStep(STEP_DOWNLOAD_START);
+                        }
+                    }
+                    ReportDownloadStep(fraction);
                 }
             }
             break;

@@ -136,6 +136,7 @@ class MainController {
                      int (MainView::*ask)(const std::wstring&) = &MainView::AskRetry);
 
     bool m_bFirstWatch = true;
+    bool m_bDownloadStartReported = false;  // a download's first progress has been seen
     MainView* m_pView;
     CResourceManager* m_pManager;
     CCDNResourceDownloader* m_pDownloader;

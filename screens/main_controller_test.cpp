@@ -161,6 +161,15 @@ TEST_F(MainControllerTest, ProgressFillsTheBarAndReportsSteps) {
                                          STEP_DOWNLOAD_SUCCESS}));
 }
 
+TEST_F(MainControllerTest, AFirstProgressPastATenthStillReportsTheStartFirst) {
+    // A small download read in large blocks: the first count the window reads is half of it.
+    m_controller.OnResourceProgress(kResourceDownloadStarted, nullptr);
+    Progress(50000, 100000);
+    Progress(70000, 100000);
+    Progress(100000, 100000);
+    EXPECT_EQ(m_steps, (std::vector<int>{STEP_DOWNLOAD_START, STEP_DOWNLOAD_SUCCESS}));
+}
+
 TEST_F(MainControllerTest, EndStatesStartTheGameOrTheRestart) {
     m_controller.OnResourceProgress(kEverythingCurrent, nullptr);
     EXPECT_EQ(m_view.m_status.back(), L"资源更新完成,准备启动游戏.");

@@ -163,7 +163,8 @@ std::map<std::string, std::string> Tree(const std::wstring& dir) {
     for (auto it = std::filesystem::recursive_directory_iterator(root, error);
          !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (it->is_regular_file()) {
-            files[std::filesystem::relative(it->path(), root).string()] =
+            // Keyed with "/" on every system.
+            files[std::filesystem::relative(it->path(), root).generic_string()] =
                 ReadFileOrEmpty(Utf8ToWide(it->path().string()));
         }
     }
