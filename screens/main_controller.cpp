@@ -86,6 +86,7 @@ MainController::MainController(MainView* view, CResourceManager* manager,
     : m_pView(view), m_pManager(manager), m_pDownloader(downloader) {}
 
 MainController::~MainController() {
+    WaitForComparisons();
     m_noticeRequest.SetResultCallback(nullptr);
     m_pManager->SetProgressCallback(nullptr);
 }
@@ -324,13 +325,24 @@ void MainController::CheckDiskSpace(uint64_t required) {
             return;
         }
     }
-    // The comparisons start only once the previous batch's tasks are gone.
-    while (m_pDownloader->GetActiveTaskCount() > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(16));
-    }
-    int started = 0;
-    if (m_pManager->CompareLauncher(&started) && !started) {
-        m_pManager->CompareResources();
+    WaitForComparisons();
+    CResourceManager* manager = m_pManager;
+    CCDNResourceDownloader* downloader = m_pDownloader;
+    m_comparisons = std::thread([manager, downloader] {
+        // The comparisons start only once the previous batch's tasks are gone.
+        while (downloader->GetActiveTaskCount() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(16));
+        }
+        int started = 0;
+        if (manager->CompareLauncher(&started) && !started) {
+            manager->CompareResources();
+        }
+    });
+}
+
+void MainController::WaitForComparisons() {
+    if (m_comparisons.joinable()) {
+        m_comparisons.join();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/command_line.h"
 #include "screens/progress_texts.h"
@@ -90,8 +91,13 @@ class MainController {
     void OnNoticeResult(const std::wstring& url, int result);
     // One progress state on the view's thread; deletes `info`.
     void OnResourceProgress(int state, ResourceManagerProgressInfoBase* info);
-    // The free bytes of the game root's drive, then the launcher or the resource batch.
+    // The free bytes of the game root's drive, then the launcher or the resource batch: their
+    // comparisons, the records they save and their start run on a thread of their own, since a
+    // large installation's records would hold the view's thread for too long.
     void CheckDiskSpace(uint64_t required);
+    // Waits until the comparisons CheckDiskSpace started are done (the next check, the end, and
+    // tests).
+    void WaitForComparisons();
     // A batch that the disk had no room for: the shortage in the status and in a box whose first
     // button starts again at the notice request once the player has made room.
     void OnDiskFullDuringDownload(const DiskFullNoticeInfo& full);
@@ -142,6 +148,7 @@ class MainController {
     CCDNResourceDownloader* m_pDownloader;
     NoticeRequest m_noticeRequest;
     std::function<void(int)> m_onStep;
+    std::thread m_comparisons;  // started and joined on the view's thread
 };
 
 // The game's parameter string: "ENTRANCE=%s DEVICE_ID=%s RESOURCE_HASH=%s LOGIN_DATA=%s", the

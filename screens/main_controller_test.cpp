@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "core/os.h"
 #include "testing/fake_environment.h"
@@ -79,6 +80,7 @@ class MainControllerTest : public ::testing::Test {
             [this](ResourceManagerProgressState state, ResourceManagerProgressInfoBase*) {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_managerStates.push_back(state);
+                m_bStateOnTheViewsThread |= std::this_thread::get_id() == m_viewThread;
             });
         m_controller.SetStepCallback([this](int step) { m_steps.push_back(step); });
         m_controller.OnInitDialog();
@@ -94,10 +96,12 @@ class MainControllerTest : public ::testing::Test {
         info->totalBytes = total;
         m_controller.OnResourceProgress(kDownloadProgress, info);
     }
+    // The total of a batch; its comparisons done.
     void Total(int64_t bytes) {
         auto* info = new RequestDownloadTotalSizeNoticeInfo;
         info->totalBytes = bytes;
         m_controller.OnResourceProgress(kDownloadTotalKnown, info);
+        m_controller.WaitForComparisons();
     }
     std::vector<int> ManagerStates() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -110,8 +114,10 @@ class MainControllerTest : public ::testing::Test {
     CCDNResourceDownloader m_downloader;
     CResourceManager m_manager;
     TestController m_controller;
-    std::mutex m_mutex;  // guards m_managerStates
+    std::mutex m_mutex;  // guards m_managerStates and m_bStateOnTheViewsThread
     std::vector<int> m_managerStates;
+    const std::thread::id m_viewThread = std::this_thread::get_id();
+    bool m_bStateOnTheViewsThread = false;
     std::vector<int> m_steps;
 };
 
@@ -220,6 +226,8 @@ TEST_F(MainControllerTest, TheDiskCheckPassesAtExactlyTheFreeBytes) {
     Total(1000000);
     EXPECT_TRUE(m_view.m_boxes.empty());
     EXPECT_EQ(ManagerStates(), (std::vector<int>{kEverythingCurrent}));  // the comparisons ran
+    std::lock_guard<std::mutex> lock(m_mutex);
+    EXPECT_FALSE(m_bStateOnTheViewsThread) << "the comparisons held the view's thread";
 }
 
 TEST_F(MainControllerTest, AShortageAsksUntilThereIsRoomOrTheUserLeaves) {
