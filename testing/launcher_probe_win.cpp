@@ -9,8 +9,9 @@
 //   launcher_probe press main|box ID  clicks the skin button ID of the main window or the box
 //   launcher_probe responsiveness MS asks the main window's thread for an answer every 10 ms
 //                                     (WM_NULL) until the window is gone or MS milliseconds have
-//                                     passed; the longest wait for an answer ("longest_ms N") and
-//                                     the count of questions ("asked N")
+//                                     passed; the longest wait for an answer ("longest_ms N"),
+//                                     when it began and when the window went ("longest_at_ms N",
+//                                     "last_answer_at_ms N"), the count of questions ("asked N")
 //   launcher_probe rects              screen rectangles of the group, the speed line's place in
 //                                     the foreground, whether the background is minimised
 #include <windows.h>
@@ -182,6 +183,7 @@ int Press(const std::string& which, int id) {
 
 int Responsiveness(int milliseconds) {
     DWORD longest = 0;
+    DWORD longestAt = 0;  // when the longest wait began, after the start
     int asked = 0;
     const DWORD start = GetTickCount();
     HWND window = nullptr;
@@ -200,12 +202,16 @@ int Responsiveness(int milliseconds) {
                 break;
             }
             const DWORD waited = GetTickCount() - before;
-            longest = waited > longest ? waited : longest;
+            if (waited > longest) {
+                longest = waited;
+                longestAt = before - start;
+            }
             ++asked;
         }
         Sleep(10);
     }
-    printf("longest_ms %lu\nasked %d\n", longest, asked);
+    printf("longest_ms %lu\nlongest_at_ms %lu\nlast_answer_at_ms %lu\nasked %d\n", longest,
+           longestAt, GetTickCount() - start, asked);
     return 0;
 }
 
