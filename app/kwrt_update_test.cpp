@@ -641,6 +641,23 @@ TEST_F(KwrtUpdateTest, AGameOfChineseNamesInstallsWholeUnderCodePage1252) {
     ExpectInstallationIsTheOfferedVersion();
 }
 
+TEST_F(KwrtUpdateTest, ALauncherFileItCannotInstallFailsTheLauncherBatchNamingIt) {
+    // A launcher is never brought half up to date: with one of its files refused, none is
+    // written, no journal is left for the restart, and the game's batch does not run.
+    const ResoureConfigInfo first = Offered()[0];
+    std::string config = ReadFileOrEmpty(ConfigPath());
+    config += "..\\evil.dll=" + WideToUtf8(first.hash) + "=" + WideToUtf8(first.folder) + "=" +
+              std::to_string(first.offset) + "=" + std::to_string(first.length) + "=launcher\r\n";
+    testing::WriteFileOrFail(ConfigPath(), config);
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    const std::string said = ReadFileOrEmpty(m_strTrace);
+    EXPECT_NE(said.find("cannot install ..\\evil.dll"), std::string::npos) << said;
+    EXPECT_FALSE(PathExists(m_strRoot + L"launcher.tmp"));
+    EXPECT_FALSE(PathExists(m_strRoot + L"kwrt_launcher.exe"));
+    EXPECT_FALSE(PathExists(m_temp.Join(L"evil.dll")));
+    EXPECT_TRUE(Installed().empty());
+}
+
 TEST_F(KwrtUpdateTest, NamesThatDifferOnlyInCaseFailTheUpdateNamingBoth1252) {
     // A hand-made config (kwrt-pack refuses such names): on Windows both lines are one file.
     InstallLauncher();

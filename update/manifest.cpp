@@ -191,6 +191,9 @@ LineRead ReadLine(Span line, ResoureConfigInfo* record, std::wstring* reason) {
     }
     *record = ResoureConfigInfo();
     record->name.assign(fields[0].begin, fields[0].end);
+    if (count > 5) {
+        record->category.assign(fields[5].begin, fields[5].end);  // a refused line's kind too
+    }
     if (!IsSafeName(fields[0])) {
         TraceText(L"资源名称不安全, 已跳过:\t" + fields[0].str());
         *reason = L"unsafe name";
@@ -210,9 +213,6 @@ LineRead ReadLine(Span line, ResoureConfigInfo* record, std::wstring* reason) {
         return LineRead::kRefused;
     }
     record->length = static_cast<int32_t>(length);
-    if (count > 5) {
-        record->category.assign(fields[5].begin, fields[5].end);
-    }
     return LineRead::kRecord;
 }
 
@@ -301,8 +301,9 @@ void RefuseNamesTheSystemCannotHold(std::vector<ResoureConfigInfo>* records,
             }
             ++kept;
         } else {
-            refused->push_back(
-                RefusedManifestLine{std::move((*records)[i].name), std::move(reasons[i])});
+            const bool launcher = (*records)[i].IsLauncherFile();
+            refused->push_back(RefusedManifestLine{std::move((*records)[i].name),
+                                                   std::move(reasons[i]), launcher});
         }
     }
     records->resize(kept);
@@ -362,7 +363,8 @@ void ParseManifestBytes(const std::string& bytes, ManifestSource source,
         if (read == LineRead::kRecord) {
             sink(record);
         } else if (read == LineRead::kRefused && refused) {
-            refused(RefusedManifestLine{std::move(record.name), std::move(reason)});
+            const bool launcher = record.IsLauncherFile();
+            refused(RefusedManifestLine{std::move(record.name), std::move(reason), launcher});
         }
         return read != LineRead::kEnd;
     });

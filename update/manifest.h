@@ -50,6 +50,7 @@ using ManifestRecordSink = std::function<void(ResoureConfigInfo&)>;
 struct RefusedManifestLine {
     std::wstring name;
     std::wstring reason;
+    bool launcher = false;  // a line of the launcher's own files
 };
 using ManifestRefusalSink = std::function<void(RefusedManifestLine&&)>;
 // ParseManifestText on bytes, one line at a time: the whole text is never held, so a large

@@ -302,9 +302,8 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
     SaveLocalResourceInfo();
     if (total == 0) {
         int started = 0;
-        CompareLauncher(&started);
-        if (!started) {
-            CompareResources();
+        if (CompareLauncher(&started) && !started) {
+            CompareResources();  // not after a launcher batch that failed
         }
         return;
     }
@@ -370,9 +369,21 @@ bool CResourceManager::CompareLauncher(int* started) {
     TraceText(L"开始比对CDN与本地Launcher");
     *started = 0;
     std::vector<ResourceDownloadItem> batch;
+    ResourceFailureNoticeInfo refused;
     {
         std::lock_guard<std::recursive_mutex> lock(m_lock);
         batch = m_launcherDownloads;
+        for (const RefusedManifestLine& line : m_refusedCdnLines) {
+            if (line.launcher) {
+                refused.files.push_back(line);
+            }
+        }
+    }
+    // A launcher that cannot install one of its files is not brought half up to date.
+    if (!refused.files.empty()) {
+        TraceRefusedFiles(refused.files);
+        Post(kLauncherDownloadFailed, &refused);
+        return false;
     }
     if (batch.empty()) {
         TraceText(L"Launcher校验完毕,没有Launcher资源需要更新");
@@ -546,12 +557,16 @@ void CResourceManager::PostResourcesDone() {
         Post(kEverythingCurrent);
         return;
     }
-    for (const RefusedManifestLine& file : info.files) {
+    TraceRefusedFiles(info.files);
+    Post(kResourceDownloadFailed, &info);
+}
+
+void CResourceManager::TraceRefusedFiles(const std::vector<RefusedManifestLine>& files) {
+    for (const RefusedManifestLine& file : files) {
         const std::wstring line = L"资源无法安装:\t" + file.name + L"\t" + file.reason;
         TraceText(line);
         LogWideText(line);
     }
-    Post(kResourceDownloadFailed, &info);
 }
 
 void CResourceManager::OnDownloadProgress(int64_t downloaded, int64_t total) {

@@ -127,6 +127,8 @@ class CResourceManager {
     // Posts the end of the game's batch: kEverythingCurrent, or kResourceDownloadFailed naming
     // the files of refused config lines, which the trace and the run log name too.
     void PostResourcesDone();
+    // The trace's and the run log's line for each file of `files`.
+    static void TraceRefusedFiles(const std::vector<RefusedManifestLine>& files);
     void OnDownloadProgress(int64_t downloaded, int64_t total);
     void WriteLauncherManifestToJournal();
 
