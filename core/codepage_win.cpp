@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <utility>
+#include <vector>
+
 namespace kwrt {
 
 namespace {
@@ -62,12 +65,32 @@ wchar_t FileNameUpperCase(wchar_t c) {
     if (c < 0x80) {
         return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
     }
-    wchar_t upper = c;
-    // One unit of a surrogate pair has no case: it maps to itself.
-    if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &c, 1, &upper, 1) != 1) {
-        return c;
-    }
-    return upper;
+    // One system call per character would cost seconds on a large config of Chinese names: the
+    // whole plane is mapped once. A unit of a surrogate pair has no case and maps to itself.
+    static const std::vector<wchar_t> upper = [] {
+        std::vector<wchar_t> plane(0x10000), table(0x10000);
+        for (size_t i = 0; i < plane.size(); ++i) {
+            plane[i] = table[i] = static_cast<wchar_t>(i);
+        }
+        // The two runs without surrogates, each in one call; one at a time where a run will not
+        // map to as many characters.
+        for (const auto& run : {std::make_pair(size_t{0x80}, size_t{0xD800}),
+                                std::make_pair(size_t{0xE000}, size_t{0x10000})}) {
+            const int count = static_cast<int>(run.second - run.first);
+            if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &plane[run.first], count,
+                             &table[run.first], count) == count) {
+                continue;
+            }
+            for (size_t i = run.first; i < run.second; ++i) {
+                if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &plane[i], 1, &table[i], 1) !=
+                    1) {
+                    table[i] = plane[i];
+                }
+            }
+        }
+        return table;
+    }();
+    return upper[static_cast<size_t>(c)];
 }
 
 unsigned GetAnsiCodePage() {
