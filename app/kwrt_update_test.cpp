@@ -641,6 +641,21 @@ TEST_F(KwrtUpdateTest, AGameOfChineseNamesInstallsWholeUnderCodePage1252) {
     ExpectInstallationIsTheOfferedVersion();
 }
 
+TEST_F(KwrtUpdateTest, AFileThatCannotBeWrittenFailsTheUpdateNamingIt) {
+    InstallLauncher();
+    // A folder where the file goes: the system refuses the file, whatever the tries.
+    ASSERT_EQ(CreateDirectoryTree(m_strRoot + L"game/data/d0/f0.pak/in-the-way"), 1);
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    const std::string said = ReadFileOrEmpty(m_strTrace);
+    EXPECT_NE(said.find("cannot install data\\d0\\f0.pak: cannot write "), std::string::npos)
+        << said;
+    EXPECT_NE(ReadFileOrEmpty(m_strEvents).find("\"file\":\"data\\\\d0\\\\f0.pak\""),
+              std::string::npos);
+    EXPECT_EQ(m_states.back(), 10);
+    EXPECT_TRUE(ReadFileOrEmpty(m_strRoot + L"game/kwrt_game.exe.cmdline").empty());
+    EXPECT_TRUE(RecordsClaimingOtherContent().empty());
+}
+
 TEST_F(KwrtUpdateTest, ALauncherFileItCannotInstallFailsTheLauncherBatchNamingIt) {
     // A launcher is never brought half up to date: with one of its files refused, none is
     // written, no journal is left for the restart, and the game's batch does not run.

@@ -59,7 +59,9 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits = 0;
         m_bDiskFull = false;
-        m_diskFull = DiskFullInfo();
+        m_diskFull = WriteFailureInfo();
+        m_strUnwrittenFile.clear();
+        m_writeFailure = WriteFailureInfo();
     }
     {
         std::lock_guard<std::recursive_mutex> lock(m_progressLock);
@@ -178,11 +180,17 @@ void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& resu
         m_nResultBits |= result.resultCode;
         if (result.resultCode == HttpTransfer::kDiskFull) {
             // Every part of the request reports it; the one that met the full disk says where.
-            DiskFullInfo info;
+            WriteFailureInfo info;
             if (processor->GetDiskFull(&info) && m_diskFull.path.empty()) {
                 m_diskFull = info;
             }
             m_bDiskFull = true;
+        } else if (result.resultCode != HttpTransfer::kOk && m_strUnwrittenFile.empty()) {
+            WriteFailureInfo info;
+            if (processor->GetWriteFailure(&info)) {
+                m_strUnwrittenFile = result.fileName;
+                m_writeFailure = info;
+            }
         }
     }
     if (result.resultCode != HttpTransfer::kOk) {
@@ -241,12 +249,22 @@ void CCDNResourceDownloader::OnAllTasksFinished() {
     }
 }
 
-bool CCDNResourceDownloader::GetDiskFull(DiskFullInfo* info) {
+bool CCDNResourceDownloader::GetDiskFull(WriteFailureInfo* info) {
     std::lock_guard<std::recursive_mutex> lock(m_statusLock);
     if (m_bDiskFull && info != nullptr) {
         *info = m_diskFull;
     }
     return m_bDiskFull;
+}
+
+bool CCDNResourceDownloader::GetWriteFailure(std::wstring* name, WriteFailureInfo* info) {
+    std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+    if (m_strUnwrittenFile.empty()) {
+        return false;
+    }
+    *name = m_strUnwrittenFile;
+    *info = m_writeFailure;
+    return true;
 }
 
 int64_t CCDNResourceDownloader::EstimateBytesLeftToWrite() {

@@ -47,7 +47,10 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     int GetActiveTaskCount();
 
     // Whether the latest batch ended on a full disk; with `info`, where and why.
-    bool GetDiskFull(DiskFullInfo* info);
+    bool GetDiskFull(WriteFailureInfo* info);
+    // Whether a file of the latest batch could not be written for another reason: the first such
+    // file's name in the config, where and why.
+    bool GetWriteFailure(std::wstring* name, WriteFailureInfo* info);
     // What the latest batch still had to write to disk: its packed bytes not yet unpacked,
     // grown by the ratio of unpacked to packed bytes its finished files showed.
     int64_t EstimateBytesLeftToWrite();
@@ -91,10 +94,12 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     int64_t m_nTotalBytes = 0;
     int64_t m_nFinishedPackedBytes = 0;    // of the batch's unpacked files
     int64_t m_nFinishedUnpackedBytes = 0;  // what they became
-    std::recursive_mutex m_statusLock;     // guards m_nResultBits and the disk-full record
+    std::recursive_mutex m_statusLock;     // guards m_nResultBits and the failure records
     int32_t m_nResultBits = 0;
     bool m_bDiskFull = false;
-    DiskFullInfo m_diskFull;
+    WriteFailureInfo m_diskFull;
+    std::wstring m_strUnwrittenFile;  // empty: no file failed to be written
+    WriteFailureInfo m_writeFailure;
     std::atomic<int32_t> m_nDownloadType{0};  // set by Download, read on the worker threads
 };
 

@@ -94,6 +94,7 @@ int CDNResourceDataProcessor::Begin(int64_t contentLength) {
     m_nContentLength = contentLength;
     m_nWritten = 0;
     m_bDiskFull = false;
+    m_bWriteFailed = false;
     if (m_pFile != nullptr) {
         return 0;
     }
@@ -182,16 +183,28 @@ int CDNResourceDataProcessor::GetData(std::string* out) {
     return ReadWholeFile(GetFinalPath(), out) ? 1 : 0;
 }
 
-bool CDNResourceDataProcessor::GetDiskFull(DiskFullInfo* info) const {
+bool CDNResourceDataProcessor::GetDiskFull(WriteFailureInfo* info) const {
     if (m_bDiskFull && info != nullptr) {
         *info = m_diskFull;
     }
     return m_bDiskFull;
 }
 
+bool CDNResourceDataProcessor::GetWriteFailure(WriteFailureInfo* info) const {
+    if (m_bWriteFailed && info != nullptr) {
+        *info = m_writeFailure;
+    }
+    return m_bWriteFailed;
+}
+
 void CDNResourceDataProcessor::OnWriteFailed(const std::wstring& path, const FileError& error) {
     if (!error.diskFull) {
         TraceText(L"写入文件失败:\t" + path + L"\t" + error.text);
+        if (!m_bWriteFailed) {
+            m_bWriteFailed = true;
+            m_writeFailure.path = path;
+            m_writeFailure.reason = error.text;
+        }
         return;
     }
     if (m_bDiskFull) {

@@ -54,7 +54,8 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     int Write(const char* data, int32_t length) override;
     // The final file's content, once unpacked.
     int GetData(std::string* out) override;
-    bool GetDiskFull(DiskFullInfo* info) const override;
+    bool GetDiskFull(WriteFailureInfo* info) const override;
+    bool GetWriteFailure(WriteFailureInfo* info) const override;
     // The size of the final file, once unpacked.
     int64_t GetUnpackedBytes() const { return m_nUnpackedBytes; }
 
@@ -66,7 +67,7 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     std::function<void(int64_t)> m_fnProgress;
 
   private:
-    // A write of `path` failed with `error`: traced, and a full disk also logged and kept.
+    // A write of `path` failed with `error`: traced and kept, and a full disk also logged.
     void OnWriteFailed(const std::wstring& path, const FileError& error);
 
     FILE* m_pFile = nullptr;
@@ -77,7 +78,9 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     int64_t m_nContentLength = 0;
     int64_t m_nUnpackedBytes = 0;
     bool m_bDiskFull = false;  // in the latest try
-    DiskFullInfo m_diskFull;
+    WriteFailureInfo m_diskFull;
+    bool m_bWriteFailed = false;  // for another reason, in the latest try
+    WriteFailureInfo m_writeFailure;
 };
 
 // How an unpacking ended.

@@ -85,7 +85,7 @@ TEST_F(DiskFullTest, UnpackingThatFillsTheDiskEndsTheTriesAndLeavesNoPartialFile
               HttpTransfer::kDiskFull);
     EXPECT_EQ(m_server.Requests().size(), 1u) << "a full disk is not tried again";
 
-    DiskFullInfo info;
+    WriteFailureInfo info;
     ASSERT_TRUE(spread.GetDiskFull(&info));
     EXPECT_EQ(info.path, m_strDisk + L"data/large.dat");
     EXPECT_EQ(info.reason, Utf8ToWide(strerror(ENOSPC)));  // the system's words
@@ -111,7 +111,7 @@ TEST_F(DiskFullTest, ADownloadLargerThanTheDiskStopsAtTheFirstRefusedWrite) {
                              0, static_cast<uint32_t>(packed.size())),
               HttpTransfer::kDiskFull);
     EXPECT_EQ(m_server.Requests().size(), 1u);
-    DiskFullInfo info;
+    WriteFailureInfo info;
     ASSERT_TRUE(part->GetDiskFull(&info));
     EXPECT_EQ(info.path, m_strDisk + L"big.dat.t");
     EXPECT_FALSE(PathExists(m_strDisk + L"big.dat.t"));  // removed at once, not with the part

@@ -36,8 +36,9 @@ struct SegmentDownloadTaskInfo {
     std::vector<DownloadTaskInfo> tasks;  // in ascending offset
 };
 
-// A write that the system refused because the disk is full: the file, and the system's words.
-struct DiskFullInfo {
+// A write that the system refused (the disk is full, a folder is in the way, no permission): the
+// file, and the system's words.
+struct WriteFailureInfo {
     std::wstring path;
     std::wstring reason;
 };
@@ -57,13 +58,19 @@ class DownloadDataProcessor {
     // After every try, once the connection is closed. Nonzero: the try's data is complete and
     // stored.
     virtual int Finish() = 0;
-    // One chunk of the body, 1 to 1024 bytes, in arrival order. Nonzero: accepted.
+    // One block of the body, 1 to 64 KiB, in arrival order. Nonzero: accepted.
     virtual int Write(const char* data, int32_t length) = 0;
     // Hands the received data to the processor's owner.
     virtual int GetData(std::string* out) = 0;
     // Whether a write was refused because the disk is full; with `info`, where and why. Another
     // try could only fill the disk again: a transfer makes none.
-    virtual bool GetDiskFull(DiskFullInfo* info) const {
+    virtual bool GetDiskFull(WriteFailureInfo* info) const {
+        (void)info;
+        return false;
+    }
+    // Whether the latest try could not write its file for another reason; with `info`, where and
+    // why.
+    virtual bool GetWriteFailure(WriteFailureInfo* info) const {
         (void)info;
         return false;
     }

@@ -169,9 +169,18 @@ int SegmentDownloadDataProcessor::Finish() {
     return result;
 }
 
-bool SegmentDownloadDataProcessor::GetDiskFull(DiskFullInfo* info) const {
+bool SegmentDownloadDataProcessor::GetDiskFull(WriteFailureInfo* info) const {
     for (const DownloadDataProcessor* child : m_children) {
         if (child->GetDiskFull(info)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SegmentDownloadDataProcessor::GetWriteFailure(WriteFailureInfo* info) const {
+    for (const DownloadDataProcessor* child : m_children) {
+        if (child->GetWriteFailure(info)) {
             return true;
         }
     }

@@ -72,7 +72,8 @@ class SegmentDownloadDataProcessor : public DownloadDataProcessor {
     int Write(const char* data, int32_t length) override;
     int GetData(std::string*) override { return 1; }
     // Any part's.
-    bool GetDiskFull(DiskFullInfo* info) const override;
+    bool GetDiskFull(WriteFailureInfo* info) const override;
+    bool GetWriteFailure(WriteFailureInfo* info) const override;
 
   private:
     // The child whose part covers `position` (relative to the range start), or -1.

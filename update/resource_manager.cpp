@@ -509,7 +509,7 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
         } else if (state == kCdnDiskFull) {
             PostDiskFull();
         } else {
-            Post(kLauncherDownloadFailed);
+            PostBatchFailed(kLauncherDownloadFailed);
         }
     } else if (type == kCdnGameResource) {
         {
@@ -535,7 +535,7 @@ void CResourceManager::OnDownloadFinished(CDNDownloadState state, int32_t type) 
         } else if (state == kCdnSuccess) {
             PostResourcesDone();
         } else {
-            Post(kResourceDownloadFailed);
+            PostBatchFailed(kResourceDownloadFailed);
         }
     }
 }
@@ -559,6 +559,21 @@ void CResourceManager::PostResourcesDone() {
     }
     TraceRefusedFiles(info.files);
     Post(kResourceDownloadFailed, &info);
+}
+
+void CResourceManager::PostBatchFailed(ResourceManagerProgressState state) {
+    ResourceFailureNoticeInfo info;
+    std::wstring name;
+    WriteFailureInfo failure;
+    if (!m_pDownloader->GetWriteFailure(&name, &failure)) {
+        Post(state);  // the network's failure: the trace says which
+        return;
+    }
+    info.files.push_back(
+        RefusedManifestLine{name, L"cannot write " + failure.path + L": " + failure.reason,
+                            state == kLauncherDownloadFailed});
+    TraceRefusedFiles(info.files);
+    Post(state, &info);
 }
 
 void CResourceManager::TraceRefusedFiles(const std::vector<RefusedManifestLine>& files) {

@@ -58,15 +58,15 @@ struct RequestDownloadTotalSizeNoticeInfo : ResourceManagerProgressInfoBase {
 };
 
 struct DiskFullNoticeInfo : ResourceManagerProgressInfoBase {
-    DiskFullInfo where;     // the file that did not fit, and the system's words
-    int64_t bytesLeft = 0;  // what the batch still had to write, estimated
+    WriteFailureInfo where;  // the file that did not fit, and the system's words
+    int64_t bytesLeft = 0;   // what the batch still had to write, estimated
     ResourceManagerProgressInfoBase* Clone() const override {
         return new DiskFullNoticeInfo(*this);
     }
 };
 
-// With kResourceDownloadFailed when the batch failed because the config names files that cannot
-// be installed.
+// With kResourceDownloadFailed or kLauncherDownloadFailed when the batch failed because of files
+// it cannot install: names the config refused, or a file the system would not let it write.
 struct ResourceFailureNoticeInfo : ResourceManagerProgressInfoBase {
     std::vector<RefusedManifestLine> files;
     ResourceManagerProgressInfoBase* Clone() const override {
@@ -127,6 +127,9 @@ class CResourceManager {
     // Posts the end of the game's batch: kEverythingCurrent, or kResourceDownloadFailed naming
     // the files of refused config lines, which the trace and the run log name too.
     void PostResourcesDone();
+    // Posts a failed batch's state (kLauncherDownloadFailed or kResourceDownloadFailed), naming the
+    // file that could not be written when that was why.
+    void PostBatchFailed(ResourceManagerProgressState state);
     // The trace's and the run log's line for each file of `files`.
     static void TraceRefusedFiles(const std::vector<RefusedManifestLine>& files);
     void OnDownloadProgress(int64_t downloaded, int64_t total);
