@@ -25,6 +25,7 @@
 #include "download/file_helpers.h"
 #include "testing/child_process.h"
 #include "testing/code_page.h"
+#include "testing/http_test_server.h"
 #include "testing/random_bytes.h"
 #include "testing/small_file_system.h"
 #include "testing/temp_dir.h"
@@ -639,6 +640,15 @@ TEST_F(KwrtUpdateTest, AGameOfChineseNamesInstallsWholeUnderCodePage1252) {
     EXPECT_EQ(Update({L"--no-launch"}), 0);
     EXPECT_TRUE(FetchedSince(before).empty());
     ExpectInstallationIsTheOfferedVersion();
+}
+
+TEST_F(KwrtUpdateTest, ANoticeAnswerNestedPastTheReadersLimitIsUnreadableNotACrash) {
+    testing::HttpTestServer notice;
+    notice.SetResource("/", std::string(2000, '[') + std::string(2000, ']'));
+    m_strNotice = notice.Url("/");
+    EXPECT_EQ(Update({L"--no-launch"}), 3);  // the notice failed, as for any malformed answer
+    EXPECT_EQ(ReadFileOrEmpty(m_strTrace).find("terminate called"), std::string::npos);
+    EXPECT_FALSE(PathExists(m_strRoot + L"version.txt"));
 }
 
 TEST_F(KwrtUpdateTest, AFileThatCannotBeWrittenFailsTheUpdateNamingIt) {

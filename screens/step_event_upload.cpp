@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "kwrt/deployment.h"
 #include "screens/main_controller.h"
+#include "update/server_json.h"
 
 namespace kwrt {
 
@@ -134,8 +135,7 @@ void OrvandelLogDataUpLoad::ReadAnswer(const std::string& body, int status, int*
         return;
     }
     Json::Value root;
-    Json::Reader reader;
-    if (!reader.parse(WideToAnsi(DecodeServerText(body)), root) || !root.isObject()) {
+    if (!ParseServerJson(body, &root) || !root.isObject()) {
         return;
     }
     const Json::Value& codeValue = root["code"];

@@ -140,6 +140,9 @@ TEST(StepEventFormat, AnswersTheReaderCannotUseGiveMinusOne) {
         {"<html>", 200, -1, L""},
         {"{\"code\":\"one\",\"msg\":\"x\"}", 200, -1, L""},
         {"{\"code\":1,\"msg\":{\"nested\":true}}", 200, -1, L""},
+        // Past the reader's nesting limit, where it throws: unreadable, not a crash.
+        {"{\"code\":1,\"msg\":" + std::string(2000, '[') + std::string(2000, ']') + "}", 200, -1,
+         L""},
     };
     for (const Case& c : cases) {
         int code = 99;

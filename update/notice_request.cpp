@@ -8,6 +8,7 @@
 #include "core/codepage.h"
 #include "core/text.h"
 #include "kwrt/deployment.h"
+#include "update/server_json.h"
 
 namespace kwrt {
 
@@ -57,9 +58,8 @@ RequestNoticeResult NoticeRequest::ClassifyAnswer(const std::string& body, int c
         return kNoticeFailed;
     }
     Json::Value root;
-    Json::Reader reader;
-    if (!reader.parse(WideToAnsi(DecodeServerText(body)), root) || !root.isObject() ||
-        !root.isMember("resdata") || root["resdata"].isNull()) {
+    if (!ParseServerJson(body, &root) || !root.isObject() || !root.isMember("resdata") ||
+        root["resdata"].isNull()) {
         return kNoticeUnreadable;
     }
     const Json::Value& entries = root["resdata"];

@@ -33,6 +33,15 @@ TEST(NoticeAnswers, AreClassifiedByTheirPkgAddress) {
     EXPECT_EQ(Classify(R"({"resdata":[{"Type":"other","URL":"u"}]})"), kNoticeNoAddress);
 }
 
+TEST(NoticeAnswers, OnesNestedPastTheReadersLimitAreUnreadableNotACrash) {
+    // The reader throws past 1,000 levels: a hostile server's answer must not end the program.
+    const std::string deep = std::string(2000, '[') + std::string(2000, ']');
+    EXPECT_EQ(Classify(deep), kNoticeUnreadable);
+    EXPECT_EQ(Classify("{\"resdata\":[{\"Type\":\"pkg\",\"URL\":" + deep + "}]}"),
+              kNoticeUnreadable);
+    EXPECT_EQ(Classify(std::string(2000, '{')), kNoticeUnreadable);
+}
+
 TEST(NoticeAnswers, UnreadableOnesAreThreeAndFailuresFour) {
     for (const char* body : {"{\"other\":1}", "<html><body>502</body></html>", "",
                              "{\"resdata\":null}", "[1,2]", "\"text\"", "{\"resdata\":{}}",
