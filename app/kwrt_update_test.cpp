@@ -642,6 +642,25 @@ TEST_F(KwrtUpdateTest, AGameOfChineseNamesInstallsWholeUnderCodePage1252) {
     ExpectInstallationIsTheOfferedVersion();
 }
 
+TEST_F(KwrtUpdateTest, ARedirectingFrontBeforeTheCdnInstallsEveryFile) {
+    // The notice names a front that answers every path with a 302 to the real edge.
+    testing::HttpTestServer front;
+    StartServer({}, "http://127.0.0.1:" + std::to_string(front.Port()));
+    testing::HttpFault redirect;
+    redirect.redirectTo = "http://127.0.0.1:" + std::to_string(m_server->CdnPort());
+    front.SetFault("*", redirect);
+    InstallLauncher();
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    ExpectInstallationIsTheOfferedVersion();
+    // Every range went through the front and reached the edge with its Range line.
+    size_t ranges = 0;
+    for (const testing::RecordedRequest& request : front.Requests()) {
+        ranges += request.Header("Range").empty() ? 0 : 1;
+    }
+    EXPECT_GT(ranges, 0u);
+    EXPECT_EQ(FetchedSince(0).size(), Offered().size());
+}
+
 TEST_F(KwrtUpdateTest, ANoticeAnswerNestedPastTheReadersLimitIsUnreadableNotACrash) {
     testing::HttpTestServer notice;
     notice.SetResource("/", std::string(2000, '[') + std::string(2000, ']'));

@@ -1,6 +1,7 @@
 // One HTTP exchange on the wire: the backend of HttpTransfer. WinINet on Windows, libcurl on
 // POSIX. Both send HTTP/1.0 with the header block as given (plus what the client adds itself,
-// such as Host), the body only for POST, and TLS exactly when `secure` is set. TLS always
+// such as Host), the body only for POST, and TLS exactly when `secure` is set. Neither follows a
+// redirect itself: HttpTransfer does, alike on both. TLS always
 // verifies the server's certificate chain against the system's trust store and its host name;
 // nothing turns that off.
 #pragma once
@@ -21,6 +22,13 @@ struct HttpTarget {
 
 // Splits an http or https URL. False when it cannot be split.
 bool CrackUrl(const std::wstring& url, HttpTarget* target);
+// The URL of a target, as traces name it.
+std::wstring TargetUrl(const HttpTarget& target);
+// Where the Location of a redirect answer to a request for `from` points: an absolute URL, one
+// without scheme ("//host/..."), an absolute path or one relative to `from`'s folder. False with
+// `refusal` when it cannot be followed: not http(s), or from TLS to plain HTTP.
+bool FollowRedirect(const HttpTarget& from, const std::string& location, HttpTarget* to,
+                    std::wstring* refusal);
 
 // Trusts the CA certificates of a PEM file besides the system's, for every later exchange of the
 // process: a studio's internal PKI. False with `error` when the file holds no certificate, and on

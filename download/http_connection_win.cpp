@@ -84,7 +84,10 @@ class WinInetConnection : public HttpConnection {
         if (m_hConnect == nullptr) {
             return Failed();
         }
-        const DWORD flags = target.secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_EXISTING_CONNECT;
+        // Redirects come back as answers: HttpTransfer follows them, as it does on POSIX.
+        const DWORD flags =
+            (target.secure ? INTERNET_FLAG_SECURE : INTERNET_FLAG_EXISTING_CONNECT) |
+            INTERNET_FLAG_NO_AUTO_REDIRECT;
         const std::wstring wideVerb = Utf8ToWide(verb);
         m_hRequest = HttpOpenRequestW(m_hConnect, wideVerb.c_str(), target.object.c_str(),
                                       L"HTTP/1.0", nullptr, nullptr, flags, 1);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <thread>
 
@@ -157,6 +158,41 @@ bool HttpTransfer::Pause() {
     return m_bCancel.load() == 0;
 }
 
+std::wstring TargetUrl(const HttpTarget& target) {
+    const std::wstring host =
+        target.host.find(L':') != std::wstring::npos ? L"[" + target.host + L"]" : target.host;
+    return target.scheme + L"://" + host + L":" + std::to_wstring(target.port) + target.object;
+}
+
+bool FollowRedirect(const HttpTarget& from, const std::string& location, HttpTarget* to,
+                    std::wstring* refusal) {
+    const std::wstring text = Utf8ToWide(location);
+    std::wstring url;
+    if (text.find(L"://") != std::wstring::npos) {
+        url = text;
+    } else if (text.compare(0, 2, L"//") == 0) {
+        url = from.scheme + L":" + text;
+    } else {
+        HttpTarget same = from;
+        if (!text.empty() && text[0] == L'/') {
+            same.object = text;
+        } else {
+            const std::wstring path = from.object.substr(0, from.object.find(L'?'));
+            same.object = path.substr(0, path.rfind(L'/') + 1) + text;
+        }
+        url = TargetUrl(same);
+    }
+    if (!CrackUrl(url, to)) {
+        *refusal = L"重定向地址无效:\t" + text;
+        return false;
+    }
+    if (from.secure && !to->secure) {
+        *refusal = L"拒绝从HTTPS重定向到HTTP:\t" + TargetUrl(*to);
+        return false;
+    }
+    return true;
+}
+
 int32_t HttpTransfer::Run(const std::wstring& url, DownloadDataProcessor* processor, int32_t method,
                           const std::wstring& body, int64_t rangeStart, int64_t rangeLength) {
     m_bCancel.store(0);
@@ -213,14 +249,45 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
     }
     const char* verb = method >= 0 && method <= 6 ? kVerbs[method] : "GET";
 
-    std::unique_ptr<HttpConnection> connection = HttpConnection::Create();
+    std::unique_ptr<HttpConnection> connection;
     int32_t result = previous;
     bool failed = false;
     int status = 0;
-    if (!connection->Send(target, verb, headerBlock, body) || !connection->QueryStatus(&status)) {
-        failed = true;
-    } else {
+    HttpTarget current = target;
+    const std::string* sent = &body;
+    const std::string none;
+    for (int redirects = 0;; ++redirects) {
+        connection = HttpConnection::Create();
+        if (!connection->Send(current, verb, headerBlock, *sent) ||
+            !connection->QueryStatus(&status)) {
+            failed = true;
+            break;
+        }
         result = status == 206 ? kOk : status;
+        std::string location;
+        const bool redirect =
+            status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+        if (!redirect || !connection->QueryHeader("Location", &location)) {
+            break;
+        }
+        HttpTarget next;
+        std::wstring refusal;
+        if (redirects == kMaxRedirects) {
+            TraceText(L"重定向次数过多:\t" + TargetUrl(current));
+            break;  // the redirect's status is the try's result
+        }
+        if (!FollowRedirect(current, location, &next, &refusal)) {
+            TraceText(refusal);
+            break;
+        }
+        // As browsers do: a form sent on 301, 302 or 303 is asked for again with GET.
+        if (status != 307 && status != 308 && strcmp(verb, "POST") == 0) {
+            verb = "GET";
+            sent = &none;
+        }
+        connection->Close();
+        current = next;
+        TraceText(L"重定向到:\t" + TargetUrl(current));
     }
     if (!failed && result == kOk) {
         std::string header;

@@ -26,6 +26,8 @@ class HttpTransfer {
     enum Method : int32_t { kPost = 0, kGet = 1 };
 
     static constexpr int kRetryPauseMs = 5000;
+    // Redirects followed per try, each keeping the Range line and the fixed headers.
+    static constexpr int kMaxRedirects = 5;
 
     HttpTransfer() = default;
     HttpTransfer(const HttpTransfer&) = delete;

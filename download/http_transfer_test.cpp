@@ -46,6 +46,63 @@ class HttpTransferTest : public ::testing::Test {
     std::string m_resource;
 };
 
+TEST_F(HttpTransferTest, ARedirectIsFollowedWithTheRangeAndTheFixedLines) {
+    // A front that sends every path to the edge, as CDNs schedule their edges.
+    HttpTestServer front;
+    HttpFault redirect;
+    redirect.redirectTo = "http://127.0.0.1:" + std::to_string(m_server.Port());
+    front.SetFault("*", redirect);
+    EXPECT_EQ(m_transfer.Run(front.Url("/pkg/vd_game.vdpkg?r=1"), &m_processor, HttpTransfer::kGet,
+                             L"", 100, 50),
+              200);
+    EXPECT_EQ(m_processor.m_data, m_resource.substr(100, 50));
+    ASSERT_EQ(front.Requests().size(), 1u);
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].requestLine, "GET /pkg/vd_game.vdpkg?r=1 HTTP/1.0");
+    EXPECT_EQ(OurLines(requests[0]), (std::vector<std::string>{"Accept: */*", kUserAgent, kFormType,
+                                                               "Range: bytes=100-149"}));
+}
+
+TEST_F(HttpTransferTest, AtMostFiveRedirectsAreFollowedAndAFormIsAskedForAgainWithGet) {
+    HttpFault loop;
+    loop.redirectTo = "http://127.0.0.1:" + std::to_string(m_server.Port());
+    m_server.SetFault("/loop", loop);
+    EXPECT_EQ(
+        m_transfer.Run(m_server.Url("/loop"), &m_processor, HttpTransfer::kPost, L"a=1", -1, 0),
+        302);  // the last answer's status
+    const auto requests = m_server.Requests();
+    ASSERT_EQ(requests.size(), 1u + HttpTransfer::kMaxRedirects);
+    EXPECT_EQ(requests[0].requestLine, "POST /loop HTTP/1.0");
+    EXPECT_EQ(requests[0].body, "a=1");
+    EXPECT_EQ(requests[1].requestLine, "GET /loop HTTP/1.0");
+    EXPECT_EQ(requests[1].body, "");
+    EXPECT_TRUE(m_processor.m_data.empty());
+}
+
+TEST(Redirects, LocationsResolveAgainstTheRequestAndNeverLeaveTls) {
+    HttpTarget from;
+    ASSERT_TRUE(CrackUrl(L"https://cdn.example/pyl/v1/res_config.txt?r=5", &from));
+    HttpTarget to;
+    std::wstring refusal;
+    ASSERT_TRUE(FollowRedirect(from, "https://edge.example/a/b.txt", &to, &refusal));
+    EXPECT_EQ(TargetUrl(to), L"https://edge.example:443/a/b.txt");
+    ASSERT_TRUE(FollowRedirect(from, "//edge.example/c", &to, &refusal));
+    EXPECT_EQ(TargetUrl(to), L"https://edge.example:443/c");
+    ASSERT_TRUE(FollowRedirect(from, "/root?x=1", &to, &refusal));
+    EXPECT_EQ(TargetUrl(to), L"https://cdn.example:443/root?x=1");
+    ASSERT_TRUE(FollowRedirect(from, "v2/res_config.txt", &to, &refusal));
+    EXPECT_EQ(TargetUrl(to), L"https://cdn.example:443/pyl/v1/v2/res_config.txt");
+    // From TLS to plain HTTP, or to no web address at all: never.
+    EXPECT_FALSE(FollowRedirect(from, "http://edge.example/a", &to, &refusal));
+    EXPECT_NE(refusal.find(L"http://edge.example:80/a"), std::wstring::npos);
+    EXPECT_FALSE(FollowRedirect(from, "ftp://edge.example/a", &to, &refusal));
+    // Plain HTTP may go to TLS.
+    ASSERT_TRUE(CrackUrl(L"http://cdn.example/x", &from));
+    EXPECT_TRUE(FollowRedirect(from, "https://edge.example/x", &to, &refusal));
+    EXPECT_TRUE(to.secure);
+}
+
 TEST_F(HttpTransferTest, RangedGetPutsTheFixedLinesAndTheRangeOnTheWire) {
     EXPECT_EQ(Get("/pkg/vd_game.vdpkg", 100, 50), 200);
     const auto requests = m_server.Requests();

@@ -59,6 +59,8 @@ const char* Reason(int status) {
             return "OK";
         case 206:
             return "Partial Content";
+        case 302:
+            return "Found";
         case 404:
             return "Not Found";
         case 416:
@@ -241,6 +243,7 @@ void HttpTestServer::Serve(intptr_t connection) {
         const size_t secondSpace = request.requestLine.find(' ', firstSpace + 1);
         path = request.requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
     }
+    const std::string requestTarget = path;
     path = path.substr(0, path.find('?'));
 
     bool found = false;
@@ -255,6 +258,9 @@ void HttpTestServer::Serve(intptr_t connection) {
             resource = it->second;
         }
         auto faultIt = m_faults.find(path);
+        if (faultIt == m_faults.end()) {
+            faultIt = m_faults.find("*");
+        }
         if (faultIt != m_faults.end() && faultIt->second.times != 0) {
             fault = faultIt->second;
             if (faultIt->second.times > 0) {
@@ -266,7 +272,10 @@ void HttpTestServer::Serve(intptr_t connection) {
     int status = 200;
     std::string body;
     std::string extraHeaders;
-    if (fault.status != 0) {
+    if (!fault.redirectTo.empty()) {
+        status = 302;
+        extraHeaders = "Location: " + fault.redirectTo + requestTarget + "\r\n";
+    } else if (fault.status != 0) {
         status = fault.status;
     } else if (!found) {
         status = 404;

@@ -21,9 +21,10 @@ struct HttpFault {
     bool ignoreRange = false;       // answer 200 with the whole resource
     int64_t contentRangeShift = 0;  // Content-Range (and the bytes sent) start this much later
     bool omitContentLength = false;
-    int dripBytes = 0;    // send the body in pieces of this size ...
-    int dripDelayMs = 0;  // ... with this pause between them
-    int times = -1;       // the fault applies to this many requests (-1: all)
+    int dripBytes = 0;       // send the body in pieces of this size ...
+    int dripDelayMs = 0;     // ... with this pause between them
+    int times = -1;          // the fault applies to this many requests (-1: all)
+    std::string redirectTo;  // answer 302 with Location: this prefix + the request's target
 };
 
 struct RecordedRequest {
@@ -49,6 +50,7 @@ class HttpTestServer {
 
     // The resource at `path` (the query of a request is ignored when looking it up).
     void SetResource(const std::string& path, const std::string& body);
+    // The fault of `path`, or of every path without one of its own when `path` is "*".
     void SetFault(const std::string& path, const HttpFault& fault);
     std::vector<RecordedRequest> Requests();
     void ClearRequests();
