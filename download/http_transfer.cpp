@@ -59,6 +59,12 @@ bool ParseContentRangeStart(const std::string& value, uint64_t* start) {
 
 std::atomic<int> HttpTransfer::s_nRetryPauseMs{HttpTransfer::kRetryPauseMs};
 
+std::atomic<int> HttpTransfer::s_nSlowWindowMs{HttpTransfer::kSlowWindowMs};
+
+void HttpTransfer::SetSlowWindowForTesting(int milliseconds) {
+    s_nSlowWindowMs.store(milliseconds < 0 ? kSlowWindowMs : milliseconds);
+}
+
 void HttpTransfer::SetRetryPauseForTesting(int milliseconds) {
     s_nRetryPauseMs.store(milliseconds);
 }
@@ -326,6 +332,9 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
             uint64_t received = 0;
             uint64_t delivered = 0;
             bool refused = false;
+            const int slowWindowMs = s_nSlowWindowMs.load();
+            auto windowStart = std::chrono::steady_clock::now();
+            uint64_t receivedAtWindowStart = 0;
             while (m_bCancel.load() == 0) {
                 const int got = connection->Read(buffer, kChunkSize);
                 if (got < 0) {
@@ -334,6 +343,22 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
                 }
                 if (got == 0) {
                     break;
+                }
+                const auto now = std::chrono::steady_clock::now();
+                const int64_t elapsedMs =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart)
+                        .count();
+                if (elapsedMs >= slowWindowMs) {
+                    const uint64_t brought =
+                        received + static_cast<uint64_t>(got) - receivedAtWindowStart;
+                    if (static_cast<int64_t>(brought) * 1000 < kSlowBytesPerSecond * elapsedMs) {
+                        TraceText(L"传输过慢, 已放弃:\t" + std::to_wstring(brought) + L" B / " +
+                                  std::to_wstring(elapsedMs) + L" ms");
+                        failed = true;
+                        break;
+                    }
+                    windowStart = now;
+                    receivedAtWindowStart = received + static_cast<uint64_t>(got);
                 }
                 // The chunk's share of the window [skip, windowEnd).
                 uint64_t from = received, to = received + static_cast<uint64_t>(got);

@@ -28,6 +28,10 @@ class HttpTransfer {
     static constexpr int kRetryPauseMs = 5000;
     // Redirects followed per try, each keeping the Range line and the fixed headers.
     static constexpr int kMaxRedirects = 5;
+    // A body that brings less than kSlowBytesPerSecond over kSlowWindowMs ends its try like a
+    // timed-out one: a server trickling a byte now and then keeps the receive timeout alive.
+    static constexpr int kSlowWindowMs = 60000;
+    static constexpr int64_t kSlowBytesPerSecond = 1024;
 
     HttpTransfer() = default;
     HttpTransfer(const HttpTransfer&) = delete;
@@ -49,6 +53,8 @@ class HttpTransfer {
 
     // The pause after a failed try, for all transfers of the process.
     static void SetRetryPauseForTesting(int milliseconds);
+    // The window over which a body must keep its pace, for all transfers (-1: the real one).
+    static void SetSlowWindowForTesting(int milliseconds);
 
     std::vector<std::wstring> m_headers;  // set by the owner before Run; worker thread only
     std::atomic<int32_t> m_bCancel{0};    // any thread, by exchange
@@ -62,6 +68,7 @@ class HttpTransfer {
     bool Pause();
 
     static std::atomic<int> s_nRetryPauseMs;
+    static std::atomic<int> s_nSlowWindowMs;
 };
 
 }  // namespace kwrt
