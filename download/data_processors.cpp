@@ -4,11 +4,7 @@
 
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define dup _dup
-#define fileno _fileno
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 
@@ -25,8 +21,12 @@ constexpr size_t kTextReserve = 16777216;
 constexpr int kUnpackBlock = 64 * 1024;
 constexpr unsigned kGzipInputBuffer = 128 * 1024;
 
-// Opens a file for zlib's gzip reader through the program's own wide-path file opening.
+// Opens a file for zlib's gzip reader by its wide path: zlib's own wide open on Windows, the
+// program's file opening elsewhere.
 gzFile OpenGzip(const std::wstring& path) {
+#ifdef _WIN32
+    gzFile gz = gzopen_w(path.c_str(), "rb");
+#else
     FILE* file = OpenFile(path, "rb");
     if (file == nullptr) {
         return nullptr;
@@ -37,15 +37,12 @@ gzFile OpenGzip(const std::wstring& path) {
         return nullptr;
     }
     gzFile gz = gzdopen(descriptor, "rb");
+    if (gz == nullptr) {
+        close(descriptor);
+    }
+#endif
     if (gz != nullptr) {
         gzbuffer(gz, kGzipInputBuffer);  // fewer, larger reads of the packed file
-    }
-    if (gz == nullptr) {
-#ifdef _WIN32
-        _close(descriptor);
-#else
-        close(descriptor);
-#endif
     }
     return gz;
 }
@@ -103,13 +100,15 @@ int CDNResourceDataProcessor::Begin(int64_t contentLength) {
     if (!GetDirectoryPart(tempPath, &folder)) {
         return 0;
     }
-    if (!IsDirectory(folder)) {
-        CreateDirectoryTree(folder);
-    }
     m_bBegun = true;
-    DeleteFileIfExists(tempPath);
     DeleteFileIfExists(GetFinalPath());
+    // A temporary file of an earlier try is truncated by the open; the folder is made only when
+    // the open finds none. Each call saved counts once per installed file.
     m_pFile = OpenFile(tempPath, "wb");
+    if (m_pFile == nullptr && !IsDirectory(folder)) {
+        CreateDirectoryTree(folder);
+        m_pFile = OpenFile(tempPath, "wb");
+    }
     if (m_pFile == nullptr) {
         OnWriteFailed(tempPath, LastFileError());
         return 0;
@@ -173,6 +172,7 @@ int CDNResourceDataProcessor::Finish() {
     m_nUnpackedBytes = unpacked.bytes;
     MarkExecutableIfProgram(GetFinalPath());
     DeleteFileIfExists(GetTempPath());
+    m_bBegun = false;  // no temporary file left for the destructor to delete
     return 1;
 }
 

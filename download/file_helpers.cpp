@@ -18,11 +18,9 @@ void CreateFolderOf(const std::wstring& path) {
 }  // namespace
 
 int DeleteFileIfExists(const std::wstring& path) {
-    if (!CanOpenForReading(path)) {
-        return 0;
-    }
-    RemoveFile(path);
-    return 1;
+    // One call, not a look first: a missing file or a folder is simply not deleted. Every call to
+    // the file system costs, under Wine above all, and every installed file makes several.
+    return RemoveFile(path) ? 1 : 0;
 }
 
 int GetDirectoryPart(const std::wstring& path, std::wstring* folder) {
