@@ -88,15 +88,22 @@ class LauncherE2eTest : public ::testing::Test {
             WriteBinaryFile(game + L"/data/f" + std::to_wstring(i) + L".pak",
                             testing::RandomBytes(100000, static_cast<unsigned>(i)));
         }
-        pack::PackOptions pack;
         if (withLauncher) {
             const std::wstring launcher = m_temp.Join(L"studio/launcher");
             CreateDirectoryTree(launcher);
             testing::CopyFileOrFail(Utf8ToWide(m_strBin + "/kwrt_launcher.exe"),
                                     launcher + L"/kwrt_launcher.exe");
+        }
+        PackStudio();
+    }
+    // Packs the studio's game for the CDN, and its launcher's files when it has any.
+    void PackStudio() {
+        pack::PackOptions pack;
+        const std::wstring launcher = m_temp.Join(L"studio/launcher");
+        if (IsDirectory(launcher)) {
             pack.launcherDir = launcher;
         }
-        pack.gameDir = game;
+        pack.gameDir = m_temp.Join(L"studio/game");
         pack.outRoot = m_temp.Join(L"cdn");
         pack.configPath = L"pyl/v1/res_config.txt";
         pack::PackReport report;
@@ -364,13 +371,7 @@ TEST_F(LauncherE2eTest, ChineseNamesInstallUnderCodePage1252AndReadTheSameUnder9
         WriteBinaryFile(game + L"/\u6d77\u56fe/\u822a\u7ebf" + std::to_wstring(i) + L".dat",
                         testing::RandomBytes(20000, 700u + static_cast<unsigned>(i)));
     }
-    pack::PackOptions pack;
-    pack.gameDir = game;
-    pack.outRoot = m_temp.Join(L"cdn");
-    pack.configPath = L"pyl/v1/res_config.txt";
-    pack::PackReport report;
-    std::string error;
-    ASSERT_EQ(pack::Pack(pack, &report, &error), 0) << error;
+    PackStudio();
     StartServer(400000);
     StartLauncher("auth_key:key-1 uid:42 extraInfo:x:y", "kwrt_launcher",
                   "LANG=C.UTF-8 LC_ALL=C.UTF-8");
@@ -382,7 +383,7 @@ TEST_F(LauncherE2eTest, ChineseNamesInstallUnderCodePage1252AndReadTheSameUnder9
     EXPECT_EQ(m_launcher.Wait(30000), 0);
     // Every file under its own name, and recorded so.
     std::vector<ResoureConfigInfo> offered;
-    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(pack.outRoot + L"/pyl/v1/res_config.txt")),
+    ParseManifestText(Utf8ToWide(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt"))),
                       &offered);
     std::vector<ResoureConfigInfo> recorded;
     ASSERT_TRUE(ReadManifestFile(Utf8ToWide(m_strInstall + "version.txt"), &recorded));
