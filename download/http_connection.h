@@ -50,7 +50,7 @@ class HttpConnection {
     virtual bool QueryHeader(const char* name, std::string* value) = 0;
     // Up to `size` body bytes: the count read, 0 at the end of the body, -1 on a network error.
     virtual int Read(char* buffer, int size) = 0;
-    // Closes the request and the connection (WinINet keeps one session for the process).
+    // Closes the request, the connection and the session.
     virtual void Close() = 0;
     // Why the last call that failed did so, in the client's words (a failed certificate check
     // names its reason); empty when nothing failed.

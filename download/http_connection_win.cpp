@@ -3,8 +3,6 @@
 // After windows.h:
 #include <wininet.h>
 
-#include <mutex>
-#include <utility>
 #include <vector>
 
 #include "core/text.h"
@@ -62,48 +60,26 @@ std::wstring DescribeError(DWORD error) {
     return text;
 }
 
-// The process's WinINet session, opened by the first request and kept: a session per request
-// costs every request the session's set-up, tens of milliseconds under Wine. Its options are the
-// same for every request. Null, with the thread's last error set, while none could be opened.
-HINTERNET Session() {
-    static std::mutex mutex;
-    static HINTERNET session = nullptr;  // guarded by mutex until set, then only read
-    std::lock_guard<std::mutex> lock(mutex);
-    if (session != nullptr) {
-        return session;
-    }
-    HINTERNET root =
-        InternetOpenW(L"kwrt_launcher", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (root == nullptr) {
-        return nullptr;
-    }
-    // Send, receive, data send and data receive timeouts, then connect retries; the connect
-    // timeout keeps the system's default.
-    const std::pair<DWORD, DWORD> options[] = {{INTERNET_OPTION_SEND_TIMEOUT, 3000},
-                                               {INTERNET_OPTION_RECEIVE_TIMEOUT, 30000},
-                                               {INTERNET_OPTION_DATA_SEND_TIMEOUT, 3000},
-                                               {INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, 30000},
-                                               {INTERNET_OPTION_CONNECT_RETRIES, 5}};
-    for (const auto& option : options) {
-        DWORD value = option.second;
-        InternetSetOptionW(root, option.first, &value, sizeof(value));
-    }
-    session = root;
-    return session;
-}
-
 class WinInetConnection : public HttpConnection {
   public:
     ~WinInetConnection() override { Close(); }
 
     bool Send(const HttpTarget& target, const char* verb, const std::wstring& headerBlock,
               const std::string& body) override {
-        HINTERNET session = Session();
-        if (session == nullptr) {
+        m_hRoot =
+            InternetOpenW(L"kwrt_launcher", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (m_hRoot == nullptr) {
             return Failed();
         }
+        // Send, receive, data send and data receive timeouts, then connect retries; the connect
+        // timeout keeps the system's default.
+        SetOption(INTERNET_OPTION_SEND_TIMEOUT, 3000);
+        SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 30000);
+        SetOption(INTERNET_OPTION_DATA_SEND_TIMEOUT, 3000);
+        SetOption(INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, 30000);
+        SetOption(INTERNET_OPTION_CONNECT_RETRIES, 5);
         m_hConnect =
-            InternetConnectW(session, target.host.c_str(), static_cast<INTERNET_PORT>(target.port),
+            InternetConnectW(m_hRoot, target.host.c_str(), static_cast<INTERNET_PORT>(target.port),
                              nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 1);
         if (m_hConnect == nullptr) {
             return Failed();
@@ -161,7 +137,7 @@ class WinInetConnection : public HttpConnection {
     }
 
     void Close() override {
-        for (HINTERNET* handle : {&m_hRequest, &m_hConnect}) {
+        for (HINTERNET* handle : {&m_hRequest, &m_hConnect, &m_hRoot}) {
             if (*handle != nullptr) {
                 InternetCloseHandle(*handle);
                 *handle = nullptr;
@@ -180,6 +156,11 @@ class WinInetConnection : public HttpConnection {
         return false;
     }
 
+    void SetOption(DWORD option, DWORD value) {
+        InternetSetOptionW(m_hRoot, option, &value, sizeof(value));
+    }
+
+    HINTERNET m_hRoot = nullptr;
     HINTERNET m_hConnect = nullptr;
     HINTERNET m_hRequest = nullptr;
     DWORD m_nError = 0;

@@ -170,6 +170,7 @@ void CMainForegroundDialog::OpenGame(const std::wstring& parameters) {
         if (m_pCompanion) {
             m_pCompanion->SetConfirmCloseChain(FALSE);
         }
+        OnGameStarted();
         EndProcessNow();
     }
     Ask(L"启动失败，错误代码:" + std::to_wstring(error), 0);

@@ -32,6 +32,8 @@ class CMainForegroundDialog : public CDialogBase {
     virtual void LoadBackgroundImage();
     // The update is complete; the channel's window starts the game.
     virtual void StartLogin() {}
+    // The game has started and the launcher ends next: what must still leave the process goes.
+    virtual void OnGameStarted() {}
     // Both the game root, ending in a separator.
     virtual std::wstring GetLauncherRootDir();
     virtual std::wstring GetGameRootDir();

@@ -43,6 +43,11 @@ TEST(ProgressMailbox, StatesKeepTheirOrderAndProgressBetweenThemIsTheNewestCount
                                                                    {kEverythingCurrent, -1}}));
     // Read empty: the next state wakes the view again.
     EXPECT_TRUE(box.Put(kEverythingCurrent, nullptr));
+    TakeAll(&box);
+    // So does the count that completes the download: its success is reported at once.
+    EXPECT_FALSE(box.Put(kDownloadProgress, Progress(999)));
+    EXPECT_TRUE(box.Put(kDownloadProgress, Progress(1000)));
+    EXPECT_EQ(TakeAll(&box), (std::vector<std::pair<int, int64_t>>{{kDownloadProgress, 1000}}));
 }
 
 TEST(ProgressMailbox, AWakeUpThatFailedIsTriedAgainAndLosesNothing) {

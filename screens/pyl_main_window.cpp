@@ -136,6 +136,10 @@ void CPylMainForegroundDialog::StartGame() {
     OpenGame(BuildGameParameters(GetModulePath(), device, hash, m_loginParams));
 }
 
+void CPylMainForegroundDialog::OnGameStarted() {
+    m_events.WaitForUploads(CPylMainBackgroundDialog::kExitEventWaitMs);
+}
+
 void CPylMainForegroundDialog::DialogOnClose() {
     LogText("CPylMainForegroundDialog::DialogOnClose");
     StepLogDataUploaded(L"game_download_exit");

@@ -46,6 +46,9 @@ class CPylMainForegroundDialog : public CMainForegroundDialog {
     void LayoutControls() override;
     void LoadBackgroundImage() override {}  // the picture comes from the background
     void StartLogin() override;
+    // The step events still on their way (the download's success, the game's start) get up to
+    // kExitEventWaitMs to reach the event log: the game already runs, so nobody waits for it.
+    void OnGameStarted() override;
     void StartGame();
     void SetStepLogDataUpByClose();
 
