@@ -281,6 +281,16 @@ class KwrtUpdateTest : public ::testing::Test {
     }
     // The records of the config the CDN offers, and of the installation's "version.txt".
     std::wstring ConfigPath() const { return m_temp.Join(L"cdn/pyl/v1/res_config.txt"); }
+    // A hand-made config line (kwrt-pack writes none such): `name` on the member of `member`.
+    static std::string HandMadeLine(const std::string& name, const ResoureConfigInfo& member,
+                                    const std::string& category = "res") {
+        return name + "=" + WideToUtf8(member.hash) + "=" + WideToUtf8(member.folder) + "=" +
+               std::to_string(member.offset) + "=" + std::to_string(member.length) + "=" +
+               category + "\r\n";
+    }
+    void AppendToConfig(const std::string& lines) {
+        testing::WriteFileOrFail(ConfigPath(), ReadFileOrEmpty(ConfigPath()) + lines);
+    }
     std::vector<ResoureConfigInfo> Offered() const {
         std::vector<ResoureConfigInfo> records;
         ParseManifestText(Utf8ToWide(ReadFileOrEmpty(ConfigPath())), &records);
@@ -591,16 +601,12 @@ TEST_F(KwrtUpdateTest, AServerIgnoringRangesStillInstallsEveryFile) {
 
 TEST_F(KwrtUpdateTest, NamesThatEscapeTheFolderFailTheUpdateAndWriteNothingOutside1252) {
     InstallLauncher();
-    std::string config = ReadFileOrEmpty(ConfigPath());
-    const std::vector<ResoureConfigInfo> records = Offered();
-    const std::string folder = WideToUtf8(records[0].folder);
-    const std::string where = "=" + WideToUtf8(records[0].hash) + "=" + folder + "=" +
-                              std::to_string(records[0].offset) + "=" +
-                              std::to_string(records[0].length) + "=res\r\n";
+    const ResoureConfigInfo member = Offered()[0];
     const std::wstring absolute = m_temp.Join(L"absolute.dat");
-    config += "..\\..\\escaped.dat" + where + WideToUtf8(absolute) + where +
-              WideToUtf8(m_programs.Path(absolute)) + where + "..\\launcher.tmp" + where;
-    testing::WriteFileOrFail(ConfigPath(), config);
+    AppendToConfig(HandMadeLine("..\\..\\escaped.dat", member) +
+                   HandMadeLine(WideToUtf8(absolute), member) +
+                   HandMadeLine(WideToUtf8(m_programs.Path(absolute)), member) +
+                   HandMadeLine("..\\launcher.tmp", member));
     // Every honest file installs; the update fails naming each name it would not follow.
     EXPECT_EQ(Update({L"--no-launch"}), 5);
     const std::string said = ReadFileOrEmpty(m_strTrace);
@@ -688,11 +694,7 @@ TEST_F(KwrtUpdateTest, AFileThatCannotBeWrittenFailsTheUpdateNamingIt) {
 TEST_F(KwrtUpdateTest, ALauncherFileItCannotInstallFailsTheLauncherBatchNamingIt) {
     // A launcher is never brought half up to date: with one of its files refused, none is
     // written, no journal is left for the restart, and the game's batch does not run.
-    const ResoureConfigInfo first = Offered()[0];
-    std::string config = ReadFileOrEmpty(ConfigPath());
-    config += "..\\evil.dll=" + WideToUtf8(first.hash) + "=" + WideToUtf8(first.folder) + "=" +
-              std::to_string(first.offset) + "=" + std::to_string(first.length) + "=launcher\r\n";
-    testing::WriteFileOrFail(ConfigPath(), config);
+    AppendToConfig(HandMadeLine("..\\evil.dll", Offered()[0], "launcher"));
     EXPECT_EQ(Update({L"--no-launch"}), 5);
     const std::string said = ReadFileOrEmpty(m_strTrace);
     EXPECT_NE(said.find("cannot install ..\\evil.dll"), std::string::npos) << said;
@@ -706,13 +708,8 @@ TEST_F(KwrtUpdateTest, NamesThatDifferOnlyInCaseFailTheUpdateNamingBoth1252) {
     // A hand-made config (kwrt-pack refuses such names): on Windows both lines are one file.
     InstallLauncher();
     const std::vector<ResoureConfigInfo> records = Offered();
-    auto line = [](const std::string& name, const ResoureConfigInfo& member) {
-        return name + "=" + WideToUtf8(member.hash) + "=" + WideToUtf8(member.folder) + "=" +
-               std::to_string(member.offset) + "=" + std::to_string(member.length) + "=res\r\n";
-    };
-    std::string config = ReadFileOrEmpty(ConfigPath());
-    config += line("Maps\\a.dat", records[0]) + line("maps\\A.dat", records[1]);
-    testing::WriteFileOrFail(ConfigPath(), config);
+    AppendToConfig(HandMadeLine("Maps\\a.dat", records[0]) +
+                   HandMadeLine("maps\\A.dat", records[1]));
     EXPECT_EQ(Update({L"--no-launch"}), 5);
     const std::string said = ReadFileOrEmpty(m_strTrace);
     EXPECT_NE(said.find("cannot install Maps\\a.dat"), std::string::npos) << said;
@@ -791,10 +788,9 @@ TEST_F(KwrtUpdateTest, AConfigLineWhoseLengthPassesThirtyTwoBitsFailsTheUpdateNa
     // update says which one it could not, and the game is not started as if current.
     InstallLauncher();
     const ResoureConfigInfo first = Offered()[0];
-    std::string config = ReadFileOrEmpty(ConfigPath());
-    config += "data\\huge.pak=" + WideToUtf8(first.hash) + "=" + WideToUtf8(first.folder) +
-              "=0=4831838208=res\r\n";
-    testing::WriteFileOrFail(ConfigPath(), config);
+    // A length no config record can hold: the line is written out by hand.
+    AppendToConfig("data\\huge.pak=" + WideToUtf8(first.hash) + "=" + WideToUtf8(first.folder) +
+                   "=0=4831838208=res\r\n");
     for (int run = 0; run < 2; ++run) {
         EXPECT_EQ(Update({}), 5);
         EXPECT_NE(ReadFileOrEmpty(m_strTrace).find("cannot install data\\huge.pak"),

@@ -169,22 +169,23 @@ int SegmentDownloadDataProcessor::Finish() {
     return result;
 }
 
-bool SegmentDownloadDataProcessor::GetDiskFull(WriteFailureInfo* info) const {
+bool SegmentDownloadDataProcessor::AnyChild(bool (DownloadDataProcessor::*failed)(WriteFailureInfo*)
+                                                const,
+                                            WriteFailureInfo* info) const {
     for (const DownloadDataProcessor* child : m_children) {
-        if (child->GetDiskFull(info)) {
+        if ((child->*failed)(info)) {
             return true;
         }
     }
     return false;
 }
 
+bool SegmentDownloadDataProcessor::GetDiskFull(WriteFailureInfo* info) const {
+    return AnyChild(&DownloadDataProcessor::GetDiskFull, info);
+}
+
 bool SegmentDownloadDataProcessor::GetWriteFailure(WriteFailureInfo* info) const {
-    for (const DownloadDataProcessor* child : m_children) {
-        if (child->GetWriteFailure(info)) {
-            return true;
-        }
-    }
-    return false;
+    return AnyChild(&DownloadDataProcessor::GetWriteFailure, info);
 }
 
 int SegmentDownloadDataProcessor::FindChild(int64_t position) const {

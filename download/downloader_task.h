@@ -76,6 +76,9 @@ class SegmentDownloadDataProcessor : public DownloadDataProcessor {
     bool GetWriteFailure(WriteFailureInfo* info) const override;
 
   private:
+    // Whether a child's record says it failed so; the first such child's record in `info`.
+    bool AnyChild(bool (DownloadDataProcessor::*failed)(WriteFailureInfo*) const,
+                  WriteFailureInfo* info) const;
     // The child whose part covers `position` (relative to the range start), or -1.
     int FindChild(int64_t position) const;
 
