@@ -29,6 +29,10 @@ bool RenameReplacing(const std::wstring& from, const std::wstring& to);
 void MarkExecutableIfProgram(const std::wstring& path);
 // fopen with a wide path; `mode` is one of fopen's binary modes ("rb", "wb", "ab").
 FILE* OpenFile(const std::wstring& path, const char* mode);
+// Creates a new file that only its owner may read and write (POSIX mode 0600; on Windows the
+// owner's folder decides) and writes `bytes`. False when the file already exists or cannot be
+// written; nothing is left of a file that failed half-way.
+bool CreatePrivateFile(const std::wstring& path, const std::string& bytes);
 // Moves to `offset` bytes from the start of the file, also beyond 2 GiB on 32-bit systems.
 bool SeekFile(FILE* file, int64_t offset);
 

@@ -152,6 +152,28 @@ void MarkExecutableIfProgram(const std::wstring& path) {
     }
 }
 
+bool CreatePrivateFile(const std::wstring& path, const std::string& bytes) {
+    const std::string native = Native(path);
+    const int descriptor = open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (descriptor < 0) {
+        return false;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t got = write(descriptor, bytes.data() + written, bytes.size() - written);
+        if (got <= 0) {
+            break;
+        }
+        written += static_cast<size_t>(got);
+    }
+    const bool closed = close(descriptor) == 0;
+    if (written != bytes.size() || !closed) {
+        unlink(native.c_str());
+        return false;
+    }
+    return true;
+}
+
 FILE* OpenFile(const std::wstring& path, const char* mode) {
     FILE* file = fopen(Native(path).c_str(), mode);
     if (file != nullptr) {

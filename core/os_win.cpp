@@ -47,6 +47,24 @@ bool RenameReplacing(const std::wstring& from, const std::wstring& to) {
 
 void MarkExecutableIfProgram(const std::wstring&) {}
 
+bool CreatePrivateFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != 0 &&
+        written == bytes.size();
+    const bool closed = CloseHandle(file) != 0;
+    if (!ok || !closed) {
+        DeleteFileW(path.c_str());
+        return false;
+    }
+    return true;
+}
+
 FILE* OpenFile(const std::wstring& path, const char* mode) {
     std::wstring wideMode;
     for (const char* p = mode; *p != '\0'; ++p) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/crypto.h"
 #include "core/os.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
@@ -95,10 +96,12 @@ bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result) {
         return false;
     }
     Md5 md5;
+    Sha256 sha256;
     std::string block(kReadBlock, '\0');
     size_t got;
     while (!m_bStop.load() && (got = fread(&block[0], 1, block.size(), file)) > 0) {
         md5.Update(block.data(), got);
+        sha256.Update(block.data(), got);
         result->fileBytes += got;
     }
     const bool failed = ferror(file) != 0;
@@ -108,6 +111,7 @@ bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result) {
         return false;
     }
     result->hash = Utf8ToWide(md5.FinalHex());
+    result->sha256 = sha256.Final();
     return true;
 }
 
@@ -118,6 +122,7 @@ bool MemberPipeline::Compress(const MemberJob& job, size_t index, bool hash, Mem
         return false;
     }
     Md5 md5;
+    Sha256 sha256;
     GzipEncoder encoder;
     FILE* spill = nullptr;
     std::string block(kReadBlock, '\0');
@@ -160,6 +165,7 @@ bool MemberPipeline::Compress(const MemberJob& job, size_t index, bool hash, Mem
         }
         if (hash) {
             md5.Update(block.data(), got);
+            sha256.Update(block.data(), got);
         }
         fileBytes += got;
         encoder.Add(block.data(), got, &out);
@@ -205,6 +211,7 @@ bool MemberPipeline::Compress(const MemberJob& job, size_t index, bool hash, Mem
     result->fileBytes = fileBytes;
     if (hash) {
         result->hash = Utf8ToWide(md5.FinalHex());
+        result->sha256 = sha256.Final();
     }
     return true;
 }

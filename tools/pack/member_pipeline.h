@@ -29,6 +29,7 @@ struct MemberResult {
     std::string error;       // non-empty: the file cannot be published, and why
     bool tooLarge = false;   // why: its member would pass the largest length
     std::wstring hash;       // MD5 of the content, 32 uppercase hexadecimal digits
+    std::string sha256;      // SHA-256 of the content, 32 raw bytes
     bool unchanged = false;  // the content has the previous hash: no member was made
     uint64_t fileBytes = 0;
     // The member: in `bytes` while it is small, otherwise in the file `spillPath`, whose bytes

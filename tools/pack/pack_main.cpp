@@ -5,17 +5,22 @@
 #include <vector>
 
 #include "core/command_line.h"
+#include "core/paths.h"
 #include "core/run_log.h"
 #include "core/text.h"
 #include "tools/pack/packer.h"
+#include "tools/pack/release_writer.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: kwrt-pack --game DIR [--launcher DIR] --out CDN_ROOT --config REL_PATH\n"
     "                 [--previous OLD_CONFIG] [--package-size BYTES] [--code-page N]\n"
-    "                 [--jobs N]\n"
+    "                 [--jobs N] [--release N] [--sign PRIVATE_KEY [--expires YYYY-MM-DD]]\n"
     "       kwrt-pack verify --out CDN_ROOT --config REL_PATH\n"
+    "       kwrt-pack keygen --out DIR\n"
+    "       kwrt-pack sign --key PRIVATE_KEY --out CDN_ROOT --config REL_PATH\n"
+    "                 [--expires YYYY-MM-DD]\n"
     "\n"
     "Writes package folders of gzip members below the package base (REL_PATH without its last\n"
     "two components) and the resource config at CDN_ROOT/REL_PATH. With --previous, unchanged\n"
@@ -25,6 +30,13 @@ const char kUsage[] =
     "Files are read, hashed and compressed a block at a time on N threads (one per processor\n"
     "unless --jobs says otherwise); the output is the same for every N. A file whose gzip\n"
     "member would pass 2147483647 bytes (the config's length field) cannot be published.\n"
+    "\n"
+    "Beside the config goes its release manifest (REL_PATH.release: the config's SHA-256, every\n"
+    "file's SHA-256 and size, a release counter one above --previous's unless --release says\n"
+    "otherwise, and the expiry of --expires), signed with --sign into REL_PATH.release.sig.\n"
+    "keygen makes DIR/release.key (the private key: keep it off the CDN) and DIR/release.pub\n"
+    "(for kwrt-update --release-key) and prints the public key as the deployment value takes\n"
+    "it. sign signs a published version again, with a new expiry (none without --expires).\n"
     "Exit codes: 0 done, 1 failure, 2 usage.\n";
 
 int Usage(const std::string& problem) {
@@ -47,11 +59,17 @@ bool ParseNumber(const std::wstring& text, uint64_t* value) {
 int Run(const std::vector<std::wstring>& args) {
     using namespace kwrt;
     size_t i = 0;
-    const bool verify = !args.empty() && args[0] == L"verify";
-    if (verify) {
+    const std::wstring command =
+        !args.empty() && (args[0] == L"verify" || args[0] == L"keygen" || args[0] == L"sign")
+            ? args[0]
+            : std::wstring();
+    const bool verify = command == L"verify";
+    const bool pack = command.empty();
+    if (!command.empty()) {
         ++i;
     }
     pack::PackOptions options;
+    std::wstring signKey;
     for (; i < args.size(); ++i) {
         const std::wstring& flag = args[i];
         if (flag == L"--help" || flag == L"-h") {
@@ -63,34 +81,78 @@ int Run(const std::vector<std::wstring>& args) {
         }
         const std::wstring& value = args[++i];
         uint64_t number = 0;
-        if (flag == L"--game" && !verify) {
+        if (flag == L"--game" && pack) {
             options.gameDir = value;
-        } else if (flag == L"--launcher" && !verify) {
+        } else if (flag == L"--launcher" && pack) {
             options.launcherDir = value;
         } else if (flag == L"--out") {
             options.outRoot = value;
         } else if (flag == L"--config") {
             options.configPath = value;
-        } else if (flag == L"--previous" && !verify) {
+        } else if (flag == L"--previous" && pack) {
             options.previousConfig = value;
-        } else if (flag == L"--package-size" && !verify) {
+        } else if (flag == L"--package-size" && pack) {
             if (!ParseNumber(value, &number) || number == 0) {
                 return Usage("--package-size takes a byte count above 0");
             }
             options.packageSize = number;
-        } else if (flag == L"--jobs" && !verify) {
+        } else if (flag == L"--jobs" && pack) {
             if (!ParseNumber(value, &number) || number == 0 || number > 256) {
                 return Usage("--jobs takes a thread count from 1 to 256");
             }
             options.jobs = static_cast<unsigned>(number);
-        } else if (flag == L"--code-page" && !verify) {
+        } else if (flag == L"--code-page" && pack) {
             if (!ParseNumber(value, &number) || number == 0 || number > 65535) {
                 return Usage("--code-page takes a code page number such as 936");
             }
             options.codePage = static_cast<unsigned>(number);
+        } else if (flag == L"--release" && pack) {
+            if (!ParseNumber(value, &number) || number == 0) {
+                return Usage("--release takes a counter above 0");
+            }
+            options.release = static_cast<int64_t>(number);
+        } else if (flag == L"--sign" && pack) {
+            options.signingKey = value;
+        } else if (flag == L"--key" && command == L"sign") {
+            signKey = value;
+        } else if (flag == L"--expires" && (pack || command == L"sign")) {
+            options.expires = WideToUtf8(value);
+            if (!IsCalendarDate(options.expires)) {
+                return Usage("--expires takes a date written YYYY-MM-DD");
+            }
         } else {
             return Usage("unknown option " + WideToUtf8(flag));
         }
+    }
+    if (command == L"keygen") {
+        if (options.outRoot.empty() || !options.configPath.empty()) {
+            return Usage("keygen takes --out DIR only");
+        }
+        std::string publicText, error;
+        if (pack::MakeKeyPair(options.outRoot, &publicText, &error) != 0) {
+            fprintf(stderr, "kwrt-pack: %s\n", error.c_str());
+            return 1;
+        }
+        printf("%s\n", publicText.c_str());
+        return 0;
+    }
+    if (pack && !options.expires.empty() && options.signingKey.empty()) {
+        return Usage("--expires needs --sign: an unsigned release cannot be held to a date");
+    }
+    if (command == L"sign") {
+        if (signKey.empty() || options.outRoot.empty() || options.configPath.empty()) {
+            return Usage("sign needs --key, --out and --config");
+        }
+        std::string error;
+        if (pack::SignAgain(
+                JoinRelativePath(WithTrailingSeparator(options.outRoot), options.configPath),
+                signKey, options.expires, &error) != 0) {
+            fprintf(stderr, "kwrt-pack: %s\n", error.c_str());
+            return 1;
+        }
+        printf("signed again%s%s\n", options.expires.empty() ? ", no expiry" : ", expires ",
+               options.expires.c_str());
+        return 0;
     }
     if (options.outRoot.empty() || options.configPath.empty() ||
         (!verify && options.gameDir.empty())) {
@@ -117,6 +179,8 @@ int Run(const std::vector<std::wstring>& args) {
            report.added, report.removed);
     printf("packages written %d, bytes to upload %llu\n", report.packagesWritten,
            static_cast<unsigned long long>(report.uploadBytes));
+    printf("release %lld, %s\n", static_cast<long long>(report.release),
+           options.signingKey.empty() ? "unsigned" : "signed");
     return 0;
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/codepage.h"
+#include "core/crypto.h"
 #include "core/md5.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -17,6 +18,7 @@
 #include "download/gzip_member.h"
 #include "tools/pack/member_pipeline.h"
 #include "tools/pack/package_writer.h"
+#include "tools/pack/release_writer.h"
 #include "update/manifest.h"
 
 namespace kwrt::pack {
@@ -236,6 +238,14 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
         *error = "the package size must be above 0";
         return 1;
     }
+    std::string privateKey;
+    if (!options.signingKey.empty() && !ReadPrivateKey(options.signingKey, &privateKey, error)) {
+        return 1;
+    }
+    if (!options.expires.empty() && !IsCalendarDate(options.expires)) {
+        *error = "the expiry " + options.expires + " is not a date written YYYY-MM-DD";
+        return 1;
+    }
     std::vector<SourceFile> files;
     if (!CollectFiles(options.gameDir, L"res", options.codePage, &files, error) ||
         (!options.launcherDir.empty() &&
@@ -303,6 +313,7 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
     const unsigned threads =
         options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     PackageWriter writer(baseDir, temporaryPrefix, options.packageSize, &sorted, report);
+    ReleaseManifest release;
     {
         MemberPipeline pipeline(std::move(jobs), threads, temporaryPrefix, options.maxMemberBytes);
         for (size_t i = 0; i < sorted.size(); ++i) {
@@ -316,6 +327,9 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 return 1;
             }
             entry.hash = member.hash;
+            release.AddFile(
+                entry.IsLauncherFile(), entry.name,
+                ReleaseFileDigest{member.sha256, static_cast<int64_t>(member.fileBytes)});
             const bool known = earlier[i] != nullptr;
             if (member.unchanged) {
                 entry.folder = earlier[i]->folder;
@@ -351,6 +365,20 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 "\r\n";
     }
     const std::wstring configFile = Below(options.outRoot, options.configPath);
+    // The release manifest and its signature before the config: a config is never served
+    // without them.
+    release.release = options.release;
+    if (release.release == 0) {
+        release.release =
+            (options.previousConfig.empty() ? 0 : ReadReleaseCounter(options.previousConfig)) + 1;
+    }
+    release.configSha256 = Sha256Of(text);
+    release.expires = options.expires;
+    report->release = release.release;
+    if (!WriteRelease(configFile, release, privateKey, error)) {
+        writer.Discard();
+        return 1;
+    }
     const std::wstring temporary = configFile + L".new";
     if (!WriteBinaryFile(temporary, text) || !RenameReplacing(temporary, configFile)) {
         DeleteFileIfExists(temporary);

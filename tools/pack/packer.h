@@ -20,6 +20,12 @@ struct PackOptions {
     // The largest member a config line can describe: its length field is signed 32-bit. Tests
     // lower it.
     uint64_t maxMemberBytes = 0x7FFFFFFF;
+    // The release manifest beside the config: its counter (0: one more than the previous
+    // version's manifest says, 1 without one), the private key file that signs it (empty:
+    // unsigned) and its expiry ("YYYY-MM-DD"; empty: none).
+    int64_t release = 0;
+    std::wstring signingKey;
+    std::string expires;
 };
 
 struct PackReport {
@@ -30,6 +36,7 @@ struct PackReport {
     int packagesWritten = 0;
     uint64_t uploadBytes = 0;                  // bytes of the package files this run wrote
     std::vector<std::wstring> packageFolders;  // folders written, below the package base
+    int64_t release = 0;                       // the release manifest's counter
 };
 
 // 0 on success; otherwise 1 with `error` saying why. Never leaves a half-written config.

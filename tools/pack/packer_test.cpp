@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "core/crypto.h"
 #include "core/md5.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -15,7 +16,9 @@
 #include "testing/child_process.h"
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
+#include "tools/pack/release_writer.h"
 #include "update/manifest.h"
+#include "update/release_manifest.h"
 
 namespace kwrt::pack {
 namespace {
@@ -327,6 +330,76 @@ TEST_F(PackerTest, TheProgramSaysHowItWasMisused) {
     EXPECT_EQ(testing::RunProgram(program, {L"--game", m_temp.Join(L"nothing"), L"--out",
                                             m_temp.Join(L"cdn"), L"--config", L"pyl/v1/d.txt"}),
               1);
+}
+
+TEST_F(PackerTest, WritesASignedReleaseManifestWhoseCounterGrows) {
+    std::string publicText, error;
+    ASSERT_EQ(MakeKeyPair(m_temp.Join(L"keys"), &publicText, &error), 0) << error;
+    std::string publicKey;
+    ASSERT_TRUE(ParsePublicKeyText(ReadFileOrEmpty(m_temp.Join(L"keys/release.pub")), &publicKey));
+    EXPECT_EQ(FormatPublicKeyText(publicKey), publicText);
+    // A key is made once: a second keygen would orphan every release signed with the first.
+    const std::string privateText = ReadFileOrEmpty(m_temp.Join(L"keys/release.key"));
+    EXPECT_EQ(MakeKeyPair(m_temp.Join(L"keys"), &publicText, &error), 1);
+    EXPECT_NE(error.find("never overwritten"), std::string::npos);
+    EXPECT_EQ(ReadFileOrEmpty(m_temp.Join(L"keys/release.key")), privateText);
+#ifndef _WIN32
+    EXPECT_EQ(std::filesystem::status(WideToUtf8(m_temp.Join(L"keys/release.key"))).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+
+    m_options.signingKey = m_temp.Join(L"keys/release.key");
+    m_options.expires = "2031-05-01";
+    PackReport report;
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    EXPECT_EQ(report.release, 1);
+    const std::wstring config = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
+    auto check = [&](int64_t accepted) {
+        const std::string configBytes = ReadFileOrEmpty(config);
+        const std::string manifest = ReadFileOrEmpty(config + L".release");
+        const std::string signature = ReadFileOrEmpty(config + L".release.sig");
+        ReleaseManifest parsed;
+        const std::wstring refusal =
+            CheckRelease(publicKey, ReleaseEvidence{&configBytes, &manifest, &signature}, accepted,
+                         "2031-05-01", &parsed);
+        EXPECT_EQ(refusal, L"");
+        return parsed;
+    };
+    ReleaseManifest first = check(1);
+    EXPECT_EQ(first.expires, "2031-05-01");
+    EXPECT_EQ(first.FileCount(), 6u);
+    const ReleaseFileDigest* deep = first.Find(false, L"maps\\deep\\1.map");
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(deep->sha256, Sha256Of(testing::RandomBytes(3000, 1)));
+    EXPECT_EQ(deep->size, 3000);
+    ASSERT_NE(first.Find(true, L"kwrt_launcher.exe"), nullptr);
+    EXPECT_EQ(first.Find(false, L"kwrt_launcher.exe"), nullptr);
+
+    // The next version, one file changed and the rest only hashed: one release further.
+    Write(L"game/a.dat", "alpha, patched");
+    m_options.previousConfig = config;
+    m_options.expires.clear();
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    EXPECT_EQ(report.release, 2);
+    ReleaseManifest second = check(2);
+    EXPECT_EQ(second.Find(false, L"a.dat")->sha256, Sha256Of("alpha, patched"));
+    EXPECT_EQ(second.Find(false, L"maps\\deep\\1.map")->sha256, deep->sha256);
+    EXPECT_EQ(second.expires, "");
+
+    // Signed again with an expiry, without repacking; a config changed since is refused.
+    ASSERT_EQ(SignAgain(config, m_options.signingKey, "2032-01-31", &error), 0) << error;
+    EXPECT_EQ(check(2).expires, "2032-01-31");
+    ASSERT_EQ(WriteBinaryFile(config, ReadFileOrEmpty(config) + "x=1=2=3=4=res\r\n"), 1);
+    EXPECT_EQ(SignAgain(config, m_options.signingKey, "2032-01-31", &error), 1);
+    EXPECT_NE(error.find("not the one its release manifest names"), std::string::npos);
+
+    // An explicit counter, and an unsigned release leaves no stale signature behind.
+    m_options.release = 40;
+    m_options.signingKey.clear();
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    EXPECT_EQ(report.release, 40);
+    EXPECT_FALSE(PathExists(config + L".release.sig"));
+    EXPECT_TRUE(PathExists(config + L".release"));
 }
 
 TEST(PackageBase, IsTheConfigPathWithoutItsLastTwoComponents) {
