@@ -80,6 +80,17 @@ void ConsoleUpdater::Print(const std::string& line) {
     fflush(stdout);
 }
 
+namespace {
+
+std::string JsonLine(const Json::Value& event) {
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "";
+    writer["emitUTF8"] = true;
+    return Json::writeString(writer, event);
+}
+
+}  // namespace
+
 void ConsoleUpdater::Event(const std::string& kind, const std::wstring& text, int number) {
     if (m_options.json) {
         Json::Value event(Json::objectValue);
@@ -90,10 +101,7 @@ void ConsoleUpdater::Event(const std::string& kind, const std::wstring& text, in
         if (!text.empty()) {
             event["text"] = WideToUtf8(text);
         }
-        Json::StreamWriterBuilder writer;
-        writer["indentation"] = "";
-        writer["emitUTF8"] = true;
-        Print(Json::writeString(writer, event));
+        Print(JsonLine(event));
     } else if (!text.empty()) {
         Print(WideToUtf8(text));
     }
@@ -108,13 +116,22 @@ void ConsoleUpdater::PrintRefusedFiles(const ResourceFailureNoticeInfo& failure)
             event["event"] = "file-refused";
             event["file"] = WideToUtf8(file.name);
             event["reason"] = WideToUtf8(file.reason);
-            Json::StreamWriterBuilder writer;
-            writer["indentation"] = "";
-            writer["emitUTF8"] = true;
-            Print(Json::writeString(writer, event));
+            Print(JsonLine(event));
         }
     }
     fflush(stderr);
+}
+
+void ConsoleUpdater::PrintReleaseRefusal(const ReleaseRefusedNoticeInfo& refusal) {
+    fprintf(stderr, "kwrt-update: the config was refused: %s\n",
+            WideToUtf8(refusal.reason).c_str());
+    fflush(stderr);
+    if (m_options.json) {
+        Json::Value event(Json::objectValue);
+        event["event"] = "release-refused";
+        event["reason"] = WideToUtf8(refusal.reason);
+        Print(JsonLine(event));
+    }
 }
 
 void ConsoleUpdater::DrawLiveLine() {
@@ -243,9 +260,7 @@ bool ConsoleUpdater::Repair() {
         event["event"] = "repair";
         event["checked"] = checked < 0 ? 0 : checked;
         event["damaged"] = damaged;
-        Json::StreamWriterBuilder writer;
-        writer["indentation"] = "";
-        Print(Json::writeString(writer, event));
+        Print(JsonLine(event));
     } else if (checked >= 0) {
         Print("repair: checked " + std::to_string(checked) + " files, " + std::to_string(damaged) +
               " damaged");
@@ -278,6 +293,9 @@ int ConsoleUpdater::Run() {
             }
             if (auto* failure = dynamic_cast<ResourceFailureNoticeInfo*>(item.second.get())) {
                 PrintRefusedFiles(*failure);
+            }
+            if (auto* refusal = dynamic_cast<ReleaseRefusedNoticeInfo*>(item.second.get())) {
+                PrintReleaseRefusal(*refusal);
             }
             OnResourceProgress(item.first, item.second.release());
         }

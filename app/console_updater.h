@@ -83,6 +83,8 @@ class ConsoleUpdater : public MainView, public MainController {
     void DrawLiveLine();
     // The files a failed batch could not install, on stderr, and as events with --json.
     void PrintRefusedFiles(const ResourceFailureNoticeInfo& failure);
+    // A config its release refused: which check failed, on stderr and as an event with --json.
+    void PrintReleaseRefusal(const ReleaseRefusedNoticeInfo& refusal);
     bool AnswerBox(const std::wstring& text);
 
     ConsoleOptions m_options;

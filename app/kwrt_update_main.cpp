@@ -16,16 +16,20 @@
 #include "core/command_line.h"
 #include "core/run_log.h"
 #include "core/text.h"
+#include "download/cdn_downloader.h"
 #include "download/downloader_task.h"
+#include "download/file_helpers.h"
 #include "download/http_connection.h"
 #include "download/http_transfer.h"
 #include "screens/main_controller.h"
+#include "update/release_manifest.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: kwrt-update [--notice URL] [--game-root DIR] [--no-launch] [--retries N] [--json]\n"
     "                   [--repair] [--event-log URL | --no-events] [--ca-file FILE]\n"
+    "                   [--release-key FILE]\n"
     "                   PARAMETERS...\n"
     "\n"
     "Runs the launcher's update: waits while the game runs, asks the notice server for the\n"
@@ -49,6 +53,11 @@ const char kUsage[] =
     "                   besides the system's, like curl's --cacert. Linux only: on Windows\n"
     "                   install the CA into the machine's certificate store (certutil\n"
     "                   -addstore Root FILE). Certificates are always verified.\n"
+    "  --release-key FILE  check every release against this public key (release.pub, as\n"
+    "                   kwrt-pack keygen makes it) instead of the build's: the config is used\n"
+    "                   only with a valid signature of its release manifest, and every file only\n"
+    "                   with the size and SHA-256 the manifest names; a refusal ends with 4.\n"
+    "                   Without a key, in the build or here, the network is trusted.\n"
     "  --test-delay-ms MS  for tests: every pause of the road (the retry pause, the download\n"
     "                      tasks' poll, the game watch, the restart delay) lasts MS\n"
     "  --test-save-interval-ms MS  for tests: the shortest time between two saves of\n"
@@ -138,6 +147,16 @@ int main(int argc, char** argv) {
             if (!TrustCaFile(text, &problem)) {
                 return Usage("--ca-file: " + WideToUtf8(problem));
             }
+        } else if (arg == L"--release-key") {
+            std::string bytes, key;
+            if (!value(&text)) {
+                return Usage("--release-key needs a file");
+            }
+            if (!ReadBinaryFile(text, &bytes) || !ParsePublicKeyText(bytes, &key)) {
+                return Usage("--release-key: " + WideToUtf8(text) +
+                             " holds no public key (release.pub, as kwrt-pack keygen makes it)");
+            }
+            CCDNResourceDownloader::GetInstance().SetReleaseKey(FormatPublicKeyText(key));
         } else if (arg == L"--test-save-interval-ms") {
             int interval = 0;
             if (!value(&text) || !ParseCount(text, &interval)) {

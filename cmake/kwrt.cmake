@@ -11,6 +11,12 @@ set(KWRT_CHAT_GROUP_LABEL "" CACHE STRING
     "The chat-group label of the main window: the chat service's group label and the group number")
 set(KWRT_CHAT_GROUP_URL "" CACHE STRING
     "The chat group's join page, opened in iexplore.exe")
+# The studio's release key, as "kwrt-pack keygen" prints it; empty: the launcher trusts the network.
+set(KWRT_RELEASE_KEY "" CACHE STRING
+    "Public key that signs the releases (p256:BASE64); empty: releases are not checked")
+if(NOT KWRT_RELEASE_KEY STREQUAL "" AND NOT KWRT_RELEASE_KEY MATCHES "^p256:[A-Za-z0-9+/]+=*$")
+  message(FATAL_ERROR "KWRT_RELEASE_KEY is not a public key as kwrt-pack keygen prints it")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in
                ${CMAKE_BINARY_DIR}/generated/kwrt/deployment.h @ONLY)
 

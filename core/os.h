@@ -16,6 +16,8 @@ extern const wchar_t kPathSeparator;
 bool IsDirectory(const std::wstring& path);
 // A file or a folder of that name exists.
 bool PathExists(const std::wstring& path);
+// The size of a file (not a folder); false when there is none. One call, no opening.
+bool GetFileSize(const std::wstring& path, int64_t* size);
 // The file can be opened for reading while others read and write it (a plain existence test
 // that fails for folders and for files the system will not open).
 bool CanOpenForReading(const std::wstring& path);

@@ -111,6 +111,15 @@ bool PathExists(const std::wstring& path) {
     return stat(Native(path).c_str(), &st) == 0;
 }
 
+bool GetFileSize(const std::wstring& path, int64_t* size) {
+    struct stat st;
+    if (stat(Native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    *size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
 bool CanOpenForReading(const std::wstring& path) {
     const int fd = open(Native(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

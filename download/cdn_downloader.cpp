@@ -9,12 +9,15 @@
 #include "core/text.h"
 #include "download/data_processors.h"
 #include "download/file_helpers.h"
+#include "kwrt/deployment.h"
 
 namespace kwrt {
 
 namespace {
 
 const wchar_t kPackageFile[] = L"vd_game.vdpkg";
+// A signature file is one line of Base64; anything much longer is no signature.
+constexpr size_t kReleaseSignatureLimit = 4096;
 
 void AppendUint32(uint32_t value, std::string* out) {
     std::string bytes;
@@ -25,7 +28,11 @@ void AppendUint32(uint32_t value, std::string* out) {
 }  // namespace
 
 CCDNResourceDownloader& CCDNResourceDownloader::GetInstance() {
-    static CCDNResourceDownloader* instance = new CCDNResourceDownloader();
+    static CCDNResourceDownloader* instance = [] {
+        auto* downloader = new CCDNResourceDownloader();
+        downloader->SetReleaseKey(KWRT_RELEASE_KEY);
+        return downloader;
+    }();
     return *instance;
 }
 
@@ -51,10 +58,51 @@ int CCDNResourceDownloader::DownloadConfig() {
     if (m_pDispatcher) {
         m_pDispatcher->ClearPending();
     }
-    return Download({ResourceDownloadItem()}, kCdnConfigText);
+    if (!ChecksReleases()) {
+        return Download({ResourceDownloadItem()}, kCdnConfigText);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+        m_configText = ReleaseText();
+        m_manifestText = ReleaseText();
+        m_signatureText = ReleaseText();
+        m_pRelease.reset();
+        m_strReleaseRefusal.clear();
+    }
+    // The manifest and the signature sit beside the config and share its cache-busting suffix.
+    const std::wstring config = BuildUrl(kCdnConfigText, std::wstring());
+    const size_t query = m_strConfigUrl.find(L'?');
+    const size_t at = query == std::wstring::npos ? m_strConfigUrl.size() : query;
+    std::vector<DownloadTaskInfo> parts(3);
+    parts[0].url = config;
+    parts[0].downloadType = kCdnConfigText;
+    parts[1].url = std::wstring(config).insert(at, kReleaseManifestSuffix);
+    parts[1].fileName = kReleaseManifestSuffix;
+    parts[1].downloadType = kCdnReleaseManifest;
+    parts[2].url = std::wstring(config).insert(at, kReleaseSignatureSuffix);
+    parts[2].fileName = kReleaseSignatureSuffix;
+    parts[2].downloadType = kCdnReleaseSignature;
+    StartBatch(std::move(parts), kCdnConfigText);
+    return 1;
 }
 
 int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& items, int32_t type) {
+    std::vector<DownloadTaskInfo> parts;
+    for (const ResourceDownloadItem& item : items) {
+        DownloadTaskInfo part;
+        part.url = BuildUrl(type, item.folder);
+        part.fileName = item.relativePath;
+        part.downloadType = type;
+        part.folder = item.folder;
+        part.offset = item.offset;
+        part.length = item.length;
+        parts.push_back(part);
+    }
+    StartBatch(std::move(parts), type);
+    return 1;
+}
+
+void CCDNResourceDownloader::StartBatch(std::vector<DownloadTaskInfo> parts, int32_t type) {
     {
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits = 0;
@@ -69,6 +117,9 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
         m_nTotalBytes = 0;
         m_nFinishedPackedBytes = 0;
         m_nFinishedUnpackedBytes = 0;
+        for (const DownloadTaskInfo& part : parts) {
+            m_nTotalBytes += part.length;
+        }
     }
     m_nDownloadType.store(type);
     if (!m_pDispatcher) {
@@ -79,21 +130,17 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
         DeleteJournal();
         WriteJournalFlag(0);
     }
-    std::vector<DownloadTaskInfo> parts;
-    for (const ResourceDownloadItem& item : items) {
-        DownloadTaskInfo part;
-        part.url = BuildUrl(type, item.folder);
-        part.fileName = item.relativePath;
-        part.downloadType = type;
-        part.folder = item.folder;
-        part.offset = item.offset;
-        part.length = item.length;
-        parts.push_back(part);
-        std::lock_guard<std::recursive_mutex> lock(m_progressLock);
-        m_nTotalBytes += item.length;
-    }
     m_pDispatcher->AddTasks(parts);
-    return 1;
+}
+
+std::shared_ptr<const ReleaseManifest> CCDNResourceDownloader::GetRelease() {
+    std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+    return m_pRelease;
+}
+
+std::wstring CCDNResourceDownloader::GetReleaseRefusal() {
+    std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+    return m_strReleaseRefusal;
 }
 
 void CCDNResourceDownloader::StopAll() {
@@ -111,10 +158,23 @@ DownloadDataProcessor* CCDNResourceDownloader::CreateDataProcessor(const Downloa
     std::unique_ptr<DownloadDataProcessor> processor;
     if (info.downloadType == kCdnConfigText) {
         processor = std::make_unique<CDNResourceConfigDataProcessor>(info);
+    } else if (info.downloadType == kCdnReleaseManifest ||
+               info.downloadType == kCdnReleaseSignature) {
+        auto text = std::make_unique<DownloadTextProcessor>(info);
+        if (info.downloadType == kCdnReleaseSignature) {
+            text->m_nLimit = kReleaseSignatureLimit;
+        }
+        processor = std::move(text);
     } else if (info.downloadType == kCdnGameResource || info.downloadType == kCdnLauncherFile) {
         auto file = std::make_unique<CDNResourceDataProcessor>(info);
         file->SetBaseDir(info.downloadType == kCdnGameResource ? m_strResourceDir
                                                                : m_strLauncherDir);
+        if (ChecksReleases()) {
+            const std::shared_ptr<const ReleaseManifest> release = GetRelease();
+            file->SetExpected(
+                release ? release->Find(info.downloadType == kCdnLauncherFile, info.fileName)
+                        : nullptr);
+        }
         file->m_fnProgress = [this](int64_t bytes) { OnBytesWritten(bytes); };
         processor = std::move(file);
     } else {
@@ -126,7 +186,8 @@ DownloadDataProcessor* CCDNResourceDownloader::CreateDataProcessor(const Downloa
         return nullptr;
     }
     inserted.first->second = std::move(processor);
-    if (info.downloadType != kCdnConfigText && m_fnFileStarted) {
+    if ((info.downloadType == kCdnGameResource || info.downloadType == kCdnLauncherFile) &&
+        m_fnFileStarted) {
         m_fnFileStarted(info);
     }
     return inserted.first->second.get();
@@ -138,8 +199,21 @@ void CCDNResourceDownloader::OnTaskResult(const DownloadTaskResultInfo& result) 
     if (it == m_processors.end()) {
         return;
     }
-    if (result.downloadType == kCdnConfigText) {
+    if (result.downloadType == kCdnConfigText && !ChecksReleases()) {
         OnConfigResult(result, it->second.get());
+    } else if (result.downloadType == kCdnConfigText ||
+               result.downloadType == kCdnReleaseManifest ||
+               result.downloadType == kCdnReleaseSignature) {
+        // Kept, exactly as they came, until all three are in.
+        auto* text = dynamic_cast<DownloadTextProcessor*>(it->second.get());
+        std::lock_guard<std::recursive_mutex> status(m_statusLock);
+        ReleaseText& slot = result.downloadType == kCdnConfigText        ? m_configText
+                            : result.downloadType == kCdnReleaseManifest ? m_manifestText
+                                                                         : m_signatureText;
+        slot.fetched = result.resultCode == HttpTransfer::kOk && text != nullptr;
+        if (slot.fetched) {
+            slot.bytes = std::move(text->m_strText);
+        }
     } else {
         OnResourceResult(result, it->second.get());
     }
@@ -152,25 +226,75 @@ void CCDNResourceDownloader::OnConfigResult(const DownloadTaskResultInfo& result
         std::lock_guard<std::recursive_mutex> lock(m_statusLock);
         m_nResultBits |= result.resultCode;
     }
-    CDNDownloadState state = kCdnFailure;
+    auto* text = dynamic_cast<DownloadTextProcessor*>(processor);
+    if (result.resultCode != HttpTransfer::kOk || text == nullptr) {
+        DeliverConfig(kCdnFailure, nullptr);
+        return;
+    }
+    // The text is held once, and only while it is parsed: not while the receiver compares.
+    std::string bytes;
+    text->TakeData(&bytes);
+    DeliverConfig(kCdnSuccess, &bytes);
+}
+
+void CCDNResourceDownloader::DeliverConfig(CDNDownloadState state, std::string* bytes) {
     std::vector<ResoureConfigInfo> records;
     std::vector<RefusedManifestLine> refused;
-    auto* text = dynamic_cast<DownloadTextProcessor*>(processor);
-    if (result.resultCode == HttpTransfer::kOk && text != nullptr) {
-        // The text is held once, and only while it is parsed: not while the receiver compares.
-        std::string bytes;
-        text->TakeData(&bytes);
-        records.reserve(CountManifestLines(bytes));
+    if (state == kCdnSuccess) {
+        if (bytes->compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            bytes->erase(0, 3);
+        }
+        records.reserve(CountManifestLines(*bytes));
         ParseManifestBytes(
-            bytes, ManifestSource::kServerAnswer,
+            *bytes, ManifestSource::kServerAnswer,
             [&records](ResoureConfigInfo& record) { records.push_back(std::move(record)); },
             [&refused](RefusedManifestLine&& line) { refused.push_back(std::move(line)); });
+        std::string().swap(*bytes);
         RefuseNamesTheSystemCannotHold(&records, &refused);
-        state = kCdnSuccess;
     }
     if (m_fnConfigDownloaded) {
         m_fnConfigDownloaded(state, std::move(records), std::move(refused));
     }
+}
+
+void CCDNResourceDownloader::FinishCheckedConfig() {
+    ReleaseText config, manifest, signature;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+        config = std::move(m_configText);
+        manifest = std::move(m_manifestText);
+        signature = std::move(m_signatureText);
+        m_configText = m_manifestText = m_signatureText = ReleaseText();
+    }
+    if (!config.fetched) {
+        DeliverConfig(kCdnFailure, nullptr);  // the network's failure, as without a key
+        return;
+    }
+    auto release = std::make_shared<ReleaseManifest>();
+    std::string key;
+    std::wstring refusal;
+    if (!ParsePublicKeyText(m_strReleaseKey, &key)) {
+        refusal = L"the release key of this launcher cannot be read";
+    } else {
+        refusal = CheckRelease(
+            key,
+            ReleaseEvidence{&config.bytes, manifest.fetched ? &manifest.bytes : nullptr,
+                            signature.fetched ? &signature.bytes : nullptr},
+            m_nAcceptedRelease.load(), TodayUtc(), release.get());
+    }
+    std::string().swap(manifest.bytes);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+        m_strReleaseRefusal = refusal;
+        if (refusal.empty()) {
+            m_pRelease = release;
+        }
+    }
+    if (!refusal.empty()) {
+        DeliverConfig(kCdnFailure, nullptr);
+        return;
+    }
+    DeliverConfig(kCdnSuccess, &config.bytes);
 }
 
 void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& result,
@@ -226,6 +350,9 @@ void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& resu
 void CCDNResourceDownloader::OnAllTasksFinished() {
     const int32_t type = m_nDownloadType.load();
     if (type == kCdnConfigText) {
+        if (ChecksReleases()) {
+            FinishCheckedConfig();
+        }
         return;
     }
     int32_t bits;

@@ -13,14 +13,22 @@
 
 #include "download/task_dispatcher.h"
 #include "update/manifest.h"
+#include "update/release_manifest.h"
 
 namespace kwrt {
 
 // kCdnDiskFull: a batch that ended because the disk had no room for a file.
 enum CDNDownloadState : int32_t { kCdnSuccess = 1, kCdnFailure = 2, kCdnDiskFull = 3 };
 
-// The kinds of CDN downloads (DownloadTaskInfo::downloadType).
-enum CdnDownloadType : int32_t { kCdnConfigText = 1, kCdnGameResource = 2, kCdnLauncherFile = 3 };
+// The kinds of CDN downloads (DownloadTaskInfo::downloadType). The release manifest and its
+// signature travel in the config's batch.
+enum CdnDownloadType : int32_t {
+    kCdnConfigText = 1,
+    kCdnGameResource = 2,
+    kCdnLauncherFile = 3,
+    kCdnReleaseManifest = 4,
+    kCdnReleaseSignature = 5,
+};
 
 class CCDNResourceDownloader : public DownloaderTaskProcessor {
   public:
@@ -36,8 +44,20 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
 
     // The config URL with "?r=" and the local time (14 digits), or the package URL of `folder`.
     std::wstring BuildUrl(int32_t type, const std::wstring& folder) const;
-    // Drops queued segments of an earlier batch and fetches the config text. Always 1.
+    // Drops queued segments of an earlier batch and fetches the config text; with a release key,
+    // its release manifest and signature too, with the same suffix. Always 1.
     int DownloadConfig();
+
+    // The studio's release key as the deployment value holds it ("p256:..."); empty: releases
+    // are not checked. Set before the first download.
+    void SetReleaseKey(const std::string& text) { m_strReleaseKey = text; }
+    bool ChecksReleases() const { return !m_strReleaseKey.empty(); }
+    // The highest release this installation has accepted; set before DownloadConfig.
+    void SetAcceptedRelease(int64_t release) { m_nAcceptedRelease.store(release); }
+    // The release the latest config was accepted with; null without a key or before one.
+    std::shared_ptr<const ReleaseManifest> GetRelease();
+    // Why the latest config was refused by its release; empty when it was not.
+    std::wstring GetReleaseRefusal();
     // Fetches a batch of game resources (2) or launcher files (3). Always 1.
     int Download(const std::vector<ResourceDownloadItem>& items, int32_t type);
     // Stops the running transfers; nothing when no download ever started.
@@ -82,7 +102,13 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::function<void(int64_t downloaded, int64_t total)> m_fnProgress;
 
   private:
+    void StartBatch(std::vector<DownloadTaskInfo> parts, int32_t type);
     void OnConfigResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
+    // Hands the config's records to the receiver (none with kCdnFailure).
+    void DeliverConfig(CDNDownloadState state, std::string* bytes);
+    // With a key, once the config, the manifest and the signature are in: the checks, then
+    // the delivery.
+    void FinishCheckedConfig();
     void OnResourceResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
 
     std::unique_ptr<DownloaderTaskDispatcher> m_pDispatcher;  // created by the first download
@@ -101,6 +127,18 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::wstring m_strUnwrittenFile;  // empty: no file failed to be written
     WriteFailureInfo m_writeFailure;
     std::atomic<int32_t> m_nDownloadType{0};  // set by Download, read on the worker threads
+
+    std::string m_strReleaseKey;  // set before the first download, then only read
+    std::atomic<int64_t> m_nAcceptedRelease{0};
+    // Guarded by m_statusLock: what the config's batch brought (fetched: the body is there), the
+    // release it was accepted with, and why it was refused.
+    struct ReleaseText {
+        bool fetched = false;
+        std::string bytes;
+    };
+    ReleaseText m_configText, m_manifestText, m_signatureText;
+    std::shared_ptr<const ReleaseManifest> m_pRelease;
+    std::wstring m_strReleaseRefusal;
 };
 
 }  // namespace kwrt

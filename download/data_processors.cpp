@@ -11,6 +11,7 @@
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/run_log.h"
+#include "core/text.h"
 #include "download/file_helpers.h"
 
 namespace kwrt {
@@ -100,8 +101,14 @@ int CDNResourceDataProcessor::Begin(int64_t contentLength) {
     if (!GetDirectoryPart(tempPath, &folder)) {
         return 0;
     }
+    if (m_bVerify && !m_bListed) {
+        OnUntrusted(L"the signed release does not name it");
+        return 0;
+    }
     m_bBegun = true;
-    DeleteFileIfExists(GetFinalPath());
+    if (!m_bVerify) {
+        DeleteFileIfExists(GetFinalPath());  // a signed file replaces it only once checked
+    }
     // A temporary file of an earlier try is truncated by the open; the folder is made only when
     // the open finds none. Each call saved counts once per installed file.
     m_pFile = OpenFile(tempPath, "wb");
@@ -159,21 +166,79 @@ int CDNResourceDataProcessor::Finish() {
     if (m_info.offset >= 0 && m_nWritten != m_info.length) {
         return 0;
     }
-    const UnpackResult unpacked = UnpackGzipFile(GetTempPath(), GetFinalPath());
-    if (!unpacked.complete) {
-        if (unpacked.writeFailed) {
-            OnWriteFailed(GetFinalPath(), unpacked.writeError);
-        }
+    if (!Unpack()) {
         if (m_bDiskFull) {
             DeleteFileIfExists(GetTempPath());
         }
         return 0;
     }
-    m_nUnpackedBytes = unpacked.bytes;
     MarkExecutableIfProgram(GetFinalPath());
     DeleteFileIfExists(GetTempPath());
     m_bBegun = false;  // no temporary file left for the destructor to delete
     return 1;
+}
+
+void CDNResourceDataProcessor::SetExpected(const ReleaseFileDigest* digest) {
+    m_bVerify = true;
+    m_bListed = digest != nullptr;
+    if (digest != nullptr) {
+        m_expected = *digest;
+    }
+}
+
+bool CDNResourceDataProcessor::Unpack() {
+    if (!m_bVerify) {
+        const UnpackResult unpacked = UnpackGzipFile(GetTempPath(), GetFinalPath());
+        if (unpacked.writeFailed) {
+            OnWriteFailed(GetFinalPath(), unpacked.writeError);
+        }
+        m_nUnpackedBytes = unpacked.bytes;
+        return unpacked.complete;
+    }
+    const std::wstring checked = GetFinalPath() + L".u";
+    Sha256 hash;
+    const UnpackResult unpacked = UnpackGzipFile(GetTempPath(), checked, m_expected.size, &hash);
+    const std::wstring declared = Utf8ToWide(std::to_string(m_expected.size));
+    if (unpacked.overLimit) {
+        OnUntrusted(L"it unpacks past the size the signed release names, " + declared + L" bytes");
+        return false;
+    }
+    if (!unpacked.complete) {
+        if (unpacked.writeFailed) {
+            OnWriteFailed(checked, unpacked.writeError);
+        }
+        return false;
+    }
+    std::wstring refusal;
+    if (unpacked.bytes != m_expected.size) {
+        refusal = L"it unpacks to " + Utf8ToWide(std::to_string(unpacked.bytes)) +
+                  L" bytes, the signed release names " + declared;
+    } else if (hash.Final() != m_expected.sha256) {
+        refusal = L"its SHA-256 is not the one the signed release names";
+    }
+    if (!refusal.empty()) {
+        RemoveFile(checked);
+        OnUntrusted(refusal);
+        return false;
+    }
+    if (!RenameReplacing(checked, GetFinalPath())) {
+        const FileError error = LastFileError();
+        RemoveFile(checked);
+        OnWriteFailed(GetFinalPath(), error);
+        return false;
+    }
+    m_nUnpackedBytes = unpacked.bytes;
+    return true;
+}
+
+void CDNResourceDataProcessor::OnUntrusted(const std::wstring& reason) {
+    TraceText(L"资源与发布清单不符:\t" + m_info.fileName + L"\t" + reason);
+    if (!m_bWriteFailed) {
+        m_bWriteFailed = true;
+        m_writeFailure.path = GetFinalPath();
+        m_writeFailure.reason = reason;
+        m_writeFailure.untrusted = true;
+    }
 }
 
 int CDNResourceDataProcessor::GetData(std::string* out) {
@@ -219,7 +284,8 @@ void CDNResourceDataProcessor::OnWriteFailed(const std::wstring& path, const Fil
     LogWideText(line);
 }
 
-UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination) {
+UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination,
+                            int64_t limit, Sha256* hash) {
     UnpackResult result;
     gzFile in = OpenGzip(source);
     if (in == nullptr) {
@@ -242,6 +308,13 @@ UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& dest
         if (got == 0) {
             ended = true;
             break;
+        }
+        if (limit >= 0 && got > limit - result.bytes) {
+            result.overLimit = true;  // a member that would fill the disk stops here
+            break;
+        }
+        if (hash != nullptr) {
+            hash->Update(buffer.data(), static_cast<size_t>(got));
         }
         if (fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
             result.writeFailed = true;

@@ -7,9 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "core/crypto.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "download/download_types.h"
+#include "update/release_manifest.h"
 
 namespace kwrt {
 
@@ -42,7 +44,9 @@ class CDNResourceConfigDataProcessor : public DownloadTextProcessor {
 // One file of a CDN package: written to "<final path>.t", then unpacked from its gzip stream to
 // the final path, m_strBaseDir joined with m_info.fileName. A file that could not be unpacked
 // whole leaves nothing at its final path; its temporary file goes with the processor, and at
-// once when the disk is full.
+// once when the disk is full. A file of a signed release is unpacked to "<final path>.u", no
+// further than its declared size, and renamed into place only with the release's size and
+// SHA-256; until then the installed copy stays.
 class CDNResourceDataProcessor : public DownloadDataProcessor {
   public:
     using DownloadDataProcessor::DownloadDataProcessor;
@@ -60,6 +64,9 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     int64_t GetUnpackedBytes() const { return m_nUnpackedBytes; }
 
     void SetBaseDir(const std::wstring& baseDir) { m_strBaseDir = baseDir; }
+    // The signed release's digest of the file; null: the release does not name it, and the file
+    // is refused.
+    void SetExpected(const ReleaseFileDigest* digest);
     std::wstring GetFinalPath() const { return JoinRelativePath(m_strBaseDir, m_info.fileName); }
     std::wstring GetTempPath() const { return GetFinalPath() + L".t"; }
 
@@ -69,6 +76,10 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
   private:
     // A write of `path` failed with `error`: traced and kept, and a full disk also logged.
     void OnWriteFailed(const std::wstring& path, const FileError& error);
+    // The content is not the signed release's: traced and kept as the write failure.
+    void OnUntrusted(const std::wstring& reason);
+    // Unpacks the temporary file: to the final path, or checked against the release first.
+    bool Unpack();
 
     FILE* m_pFile = nullptr;
     std::wstring m_strBaseDir;
@@ -81,6 +92,9 @@ class CDNResourceDataProcessor : public DownloadDataProcessor {
     WriteFailureInfo m_diskFull;
     bool m_bWriteFailed = false;  // for another reason, in the latest try
     WriteFailureInfo m_writeFailure;
+    bool m_bVerify = false;  // a signed release names what the file must be
+    bool m_bListed = false;  // and names this file: m_expected
+    ReleaseFileDigest m_expected;
 };
 
 // How an unpacking ended.
@@ -88,11 +102,14 @@ struct UnpackResult {
     bool complete = false;     // the whole source, and nothing else, is at the destination
     bool writeFailed = false;  // writing the destination failed; `writeError` says why
     FileError writeError;
-    int64_t bytes = 0;  // written to the destination
+    bool overLimit = false;  // the source unpacks to more than the limit: stopped there
+    int64_t bytes = 0;       // written to the destination
 };
-// Unpacks a gzip file (a file without gzip header is copied as it is). Unless the whole source
-// was unpacked, no destination remains.
-UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination);
+// Unpacks a gzip file (a file without gzip header is copied as it is), no further than `limit`
+// bytes when it is not negative, handing every byte to `hash` when it is given. Unless the whole
+// source was unpacked, no destination remains.
+UnpackResult UnpackGzipFile(const std::wstring& source, const std::wstring& destination,
+                            int64_t limit = -1, Sha256* hash = nullptr);
 // 1 when UnpackGzipFile unpacked the whole source.
 int GunzipFile(const std::wstring& source, const std::wstring& destination);
 

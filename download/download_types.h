@@ -41,6 +41,8 @@ struct SegmentDownloadTaskInfo {
 struct WriteFailureInfo {
     std::wstring path;
     std::wstring reason;
+    // The file was refused: its content is not what the signed release names, as `reason` says.
+    bool untrusted = false;
 };
 
 // Stores the body bytes of one part. Every processor serves one part and is called for every try

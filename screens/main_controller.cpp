@@ -234,7 +234,9 @@ void MainController::OnResourceProgress(int state, ResourceManagerProgressInfoBa
             break;
         case kDownloadTotalKnown:
             if (auto* total = dynamic_cast<RequestDownloadTotalSizeNoticeInfo*>(owned.get())) {
-                CheckDiskSpace(static_cast<uint64_t>(total->totalBytes));
+                // Unpacked bytes where the release names them: what the disk must really hold.
+                CheckDiskSpace(static_cast<uint64_t>(total->bytesToWrite > 0 ? total->bytesToWrite
+                                                                             : total->totalBytes));
             }
             break;
         case kConfigDownloadFailed:

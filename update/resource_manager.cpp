@@ -15,6 +15,7 @@ namespace {
 
 const wchar_t kVersionFile[] = L"version.txt";
 const wchar_t kLauncherManifest[] = L"launcher_manifest.txt";
+const wchar_t kAcceptedReleaseFile[] = L"release.txt";
 
 int64_t SumOfLengths(const std::vector<ResourceDownloadItem>& items) {
     int64_t total = 0;
@@ -83,6 +84,27 @@ int CResourceManager::RepairLocalRecords(const std::wstring& resourceRoot, int* 
     return checked;
 }
 
+int64_t CResourceManager::ReadAcceptedRelease(const std::wstring& resourceRoot) {
+    std::string text;
+    if (resourceRoot.empty() || !ReadBinaryFile(resourceRoot + kAcceptedReleaseFile, &text)) {
+        return 0;
+    }
+    const size_t end = text.find_first_not_of("0123456789");
+    const std::string digits = text.substr(0, end);
+    return digits.empty() || digits.size() > 18 ? 0 : std::stoll(digits);
+}
+
+bool CResourceManager::SaveAcceptedRelease(const std::wstring& resourceRoot, int64_t release) {
+    const std::wstring path = resourceRoot + kAcceptedReleaseFile;
+    const std::wstring temporary = path + L".new";
+    if (!WriteBinaryFile(temporary, std::to_string(release) + "\r\n") ||
+        !RenameReplacing(temporary, path)) {
+        DeleteFileIfExists(temporary);
+        return false;
+    }
+    return true;
+}
+
 void CResourceManager::SetProgressCallback(ProgressCallback callback) {
     std::lock_guard<std::mutex> lock(m_callbackMutex);
     m_fnProgress = std::move(callback);
@@ -128,6 +150,7 @@ void CResourceManager::Reset() {
     m_strLauncherRoot.clear();
     m_strConfigUrl.clear();
     m_strPackageBaseUrl.clear();
+    m_pRelease.reset();
 }
 
 void CResourceManager::Init(const std::wstring& launcherRoot, const std::wstring& resourceRoot,
@@ -149,6 +172,7 @@ void CResourceManager::Init(const std::wstring& launcherRoot, const std::wstring
     LoadLocalResources();
     LoadLauncherManifest();
     ConnectDownloader();
+    m_pDownloader->SetAcceptedRelease(ReadAcceptedRelease(resourceRoot));
     TraceText(L"初始化cdn资源信息");
     Post(kConfigDownloadStarting);
     m_pDownloader->DownloadConfig();
@@ -259,6 +283,8 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
                                           std::vector<ResoureConfigInfo>&& records,
                                           std::vector<RefusedManifestLine>&& refused) {
     int64_t total = 0;
+    int64_t toWrite = 0;
+    const std::shared_ptr<const ReleaseManifest> release = m_pDownloader->GetRelease();
     // A config without a single usable entry (an error page served with status 200, say) would
     // plan the removal of the whole installation: it counts as a failed download.
     const bool accepted = state == kCdnSuccess && !records.empty();
@@ -269,6 +295,7 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         m_resourceRemovals.clear();
         m_resourceDownloads.clear();
         m_refusedCdnLines = std::move(refused);
+        m_pRelease = accepted ? release : nullptr;
         if (accepted) {
             InsertCdnRecords(std::move(records));
         } else {
@@ -276,8 +303,25 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         }
     }
     if (!accepted) {
-        Post(kConfigDownloadFailed);
+        ReleaseRefusedNoticeInfo refusal;
+        refusal.reason = m_pDownloader->GetReleaseRefusal();
+        if (refusal.reason.empty()) {
+            Post(kConfigDownloadFailed);
+            return;
+        }
+        const std::wstring line = L"发布校验失败:\t" + refusal.reason;
+        TraceText(line);
+        LogWideText(line);
+        Post(kConfigDownloadFailed, &refusal);
         return;
+    }
+    if (release && release->release > ReadAcceptedRelease(m_strResourceRoot) &&
+        !m_strResourceRoot.empty()) {
+        // Once accepted, an older release is a replay.
+        CreateDirectoryTree(m_strResourceRoot);
+        if (!SaveAcceptedRelease(m_strResourceRoot, release->release)) {
+            TraceText(L"保存发布序号失败\t" + m_strResourceRoot + kAcceptedReleaseFile);
+        }
     }
     Post(kConfigAccepted);
     {
@@ -288,6 +332,15 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         CompareManifests(m_localResources, m_cdnResources, &m_resourceDownloads,
                          &m_resourceRemovals, true);
         total += SumOfLengths(m_resourceDownloads);
+        if (release) {
+            for (const auto* batch : {&m_launcherDownloads, &m_resourceDownloads}) {
+                const bool launcher = batch == &m_launcherDownloads;
+                for (const ResourceDownloadItem& item : *batch) {
+                    const ReleaseFileDigest* digest = release->Find(launcher, item.relativePath);
+                    toWrite += digest != nullptr ? digest->size : item.length;
+                }
+            }
+        }
         // A refused line says nothing of its file: what is installed of it stays.
         for (const RefusedManifestLine& line : m_refusedCdnLines) {
             for (auto* removals : {&m_launcherRemovals, &m_resourceRemovals}) {
@@ -309,6 +362,7 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
     }
     RequestDownloadTotalSizeNoticeInfo info;
     info.totalBytes = total;
+    info.bytesToWrite = toWrite;
     Post(kDownloadTotalKnown, &info);
 }
 
@@ -318,8 +372,15 @@ bool CResourceManager::CompareManifests(ResourceMap& local, const ResourceMap& c
                                         bool checkFiles) {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     if (checkFiles) {
+        // A missing file is fetched again; where the release names sizes, so is one of another
+        // size (cut short by a power cut, overwritten by another program): a stat, no reading.
         for (auto& entry : local) {
-            if (!IsLocalFileExist(entry.first)) {
+            const std::wstring path = JoinRelativePath(m_strGameDir, entry.first);
+            const ReleaseFileDigest* digest =
+                m_pRelease ? m_pRelease->Find(false, entry.first) : nullptr;
+            int64_t size = 0;
+            if (digest == nullptr ? !PathExists(path)
+                                  : !GetFileSize(path, &size) || size != digest->size) {
                 entry.second.hash.clear();
             }
         }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +53,8 @@ struct ResourceManagerUpdateProgressInfo : ResourceManagerProgressInfoBase {
 
 struct RequestDownloadTotalSizeNoticeInfo : ResourceManagerProgressInfoBase {
     int64_t totalBytes = 0;
+    // What the batches will write unpacked, where a release names every file's size; 0: unknown.
+    int64_t bytesToWrite = 0;
     ResourceManagerProgressInfoBase* Clone() const override {
         return new RequestDownloadTotalSizeNoticeInfo(*this);
     }
@@ -71,6 +74,14 @@ struct ResourceFailureNoticeInfo : ResourceManagerProgressInfoBase {
     std::vector<RefusedManifestLine> files;
     ResourceManagerProgressInfoBase* Clone() const override {
         return new ResourceFailureNoticeInfo(*this);
+    }
+};
+
+// With kConfigDownloadFailed when the config was refused by its release: which check failed.
+struct ReleaseRefusedNoticeInfo : ResourceManagerProgressInfoBase {
+    std::wstring reason;
+    ResourceManagerProgressInfoBase* Clone() const override {
+        return new ReleaseRefusedNoticeInfo(*this);
     }
 };
 
@@ -135,6 +146,11 @@ class CResourceManager {
     void OnDownloadProgress(int64_t downloaded, int64_t total);
     void WriteLauncherManifestToJournal();
 
+    // The highest release the installation below `resourceRoot` has accepted ("release.txt"
+    // beside "version.txt"); 0 without one.
+    static int64_t ReadAcceptedRelease(const std::wstring& resourceRoot);
+    static bool SaveAcceptedRelease(const std::wstring& resourceRoot, int64_t release);
+
     // The package base of a config address: without its last two path components, with "/".
     static std::wstring PackageBaseOf(const std::wstring& address);
 
@@ -165,6 +181,8 @@ class CResourceManager {
     std::vector<ResourceDownloadItem> m_launcherDownloads, m_launcherRemovals, m_resourceRemovals,
         m_resourceDownloads;
     std::vector<RefusedManifestLine> m_refusedCdnLines;  // of the latest config
+    // The release the latest config was accepted with; null without a key.
+    std::shared_ptr<const ReleaseManifest> m_pRelease;
 
   private:
     void Post(ResourceManagerProgressState state, ResourceManagerProgressInfoBase* info = nullptr);
