@@ -18,11 +18,13 @@
 
 #include "core/base64.h"
 #include "core/codepage.h"
+#include "core/crypto.h"
 #include "core/md5.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
+#include "download/gzip_member.h"
 #include "testing/child_process.h"
 #include "testing/code_page.h"
 #include "testing/http_test_server.h"
@@ -31,7 +33,9 @@
 #include "testing/temp_dir.h"
 #include "tools/devserver/devserver.h"
 #include "tools/pack/packer.h"
+#include "tools/pack/release_writer.h"
 #include "update/manifest.h"
+#include "update/release_manifest.h"
 
 namespace kwrt {
 namespace {
@@ -191,6 +195,8 @@ class KwrtUpdateTest : public ::testing::Test {
         options.configPath = L"pyl/v1/res_config.txt";
         options.previousConfig = previous;
         options.packageSize = 100000;  // several packages
+        options.signingKey = m_strSigningKey;
+        options.expires = m_strExpires;
         pack::PackReport report;
         std::string error;
         ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
@@ -222,6 +228,8 @@ class KwrtUpdateTest : public ::testing::Test {
         const int code = child.Wait(m_nUpdateWaitMs);
         m_states.clear();
         m_nRepairChecked = m_nRepairDamaged = -1;
+        m_strReleaseRefusal.clear();
+        m_strFileRefusals.clear();
         for (const std::string& line : ReadFileLines(m_strEvents)) {
             Json::Value event;
             if (!Json::Reader().parse(line, event)) {
@@ -232,6 +240,11 @@ class KwrtUpdateTest : public ::testing::Test {
             } else if (event["event"].asString() == "repair") {
                 m_nRepairChecked = event["checked"].asInt();
                 m_nRepairDamaged = event["damaged"].asInt();
+            } else if (event["event"].asString() == "release-refused") {
+                m_strReleaseRefusal = event["reason"].asString();
+            } else if (event["event"].asString() == "file-refused") {
+                m_strFileRefusals +=
+                    event["file"].asString() + ": " + event["reason"].asString() + "\n";
             }
         }
         return code;
@@ -394,6 +407,10 @@ class KwrtUpdateTest : public ::testing::Test {
     std::unique_ptr<devserver::DevServer> m_server;
     std::vector<int> m_states;
     int m_nRepairChecked = -1, m_nRepairDamaged = -1;
+    std::string m_strReleaseRefusal;  // of the latest update's "release-refused" event
+    std::string m_strFileRefusals;    // of its "file-refused" events, a line each
+    std::wstring m_strSigningKey;     // with it, Pack signs the release
+    std::string m_strExpires;
 };
 
 TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
@@ -1139,6 +1156,230 @@ TEST_F(KwrtUpdateTest, StepEventsGoOverVerifiedTlsToAStudiosService) {
                 .empty());
         EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
     }
+}
+
+// Signed releases: the studio's key pair, the CDN published and signed with it, and the updater
+// given the public key.
+class SignedReleaseTest : public KwrtUpdateTest {
+  protected:
+    void SetUp() override {
+        std::string publicText, error;
+        ASSERT_EQ(pack::MakeKeyPair(m_temp.Join(L"keys"), &publicText, &error), 0) << error;
+        m_strSigningKey = m_temp.Join(L"keys/release.key");
+        KwrtUpdateTest::SetUp();  // publishes version 1, signed
+    }
+    std::vector<std::wstring> WithKey(std::vector<std::wstring> extra = {}) const {
+        extra.insert(
+            extra.end(),
+            {L"--release-key", m_programs.Path(m_temp.Join(L"keys/release.pub")), L"--no-launch"});
+        return extra;
+    }
+    // Every file below the installation with its MD5: what "as it was" means.
+    std::map<std::wstring, std::string> Snapshot() {
+        std::map<std::wstring, std::string> files;
+        std::error_code error;
+        for (auto it = std::filesystem::recursive_directory_iterator(WideToUtf8(m_strRoot), error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_regular_file()) {
+                files[Utf8ToWide(it->path().string())] = Digest(Utf8ToWide(it->path().string()));
+            }
+        }
+        return files;
+    }
+    // Copies of the published CDN, to serve again or to tamper with.
+    void SaveCdn(const std::wstring& name) {
+        std::filesystem::remove_all(WideToUtf8(m_temp.Join(name)));
+        std::filesystem::copy(WideToUtf8(m_temp.Join(L"cdn")), WideToUtf8(m_temp.Join(name)),
+                              std::filesystem::copy_options::recursive);
+    }
+    void ServeCdn(const std::wstring& name) {
+        std::filesystem::remove_all(WideToUtf8(m_temp.Join(L"cdn")));
+        std::filesystem::copy(WideToUtf8(m_temp.Join(name)), WideToUtf8(m_temp.Join(L"cdn")),
+                              std::filesystem::copy_options::recursive);
+    }
+    // Puts `bytes` over the member of `entry` in its package.
+    void OverwriteMember(const ResoureConfigInfo& entry, const std::string& bytes) {
+        const std::wstring path = m_temp.Join(L"cdn/pyl/" + entry.folder + L"/vd_game.vdpkg");
+        std::string package = ReadFileOrEmpty(path);
+        ASSERT_LE(bytes.size(), static_cast<size_t>(entry.length));
+        package.replace(static_cast<size_t>(entry.offset), bytes.size(), bytes);
+        testing::WriteFileOrFail(path, package);
+    }
+    const ResoureConfigInfo& OfferedEntry(const std::wstring& name) {
+        m_offered = Offered();
+        for (const ResoureConfigInfo& entry : m_offered) {
+            if (entry.name == name) {
+                return entry;
+            }
+        }
+        ADD_FAILURE() << "not offered: " << WideToUtf8(name);
+        return m_offered.at(0);
+    }
+    // The update refuses the config, naming the check, and leaves the installation as it was.
+    void ExpectRefused(const std::string& because) {
+        const std::map<std::wstring, std::string> before = Snapshot();
+        EXPECT_EQ(Update(WithKey()), 4);
+        EXPECT_NE(m_strReleaseRefusal.find(because), std::string::npos)
+            << "refused for: " << m_strReleaseRefusal;
+        EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"发布校验失败:")),
+                  std::string::npos);
+        EXPECT_EQ(Snapshot(), before);
+        EXPECT_EQ(std::count(m_states.begin(), m_states.end(), 9), 0) << "a download started";
+    }
+
+    std::vector<ResoureConfigInfo> m_offered;
+};
+
+TEST_F(SignedReleaseTest, AnHonestCdnInstallsAndTheNextVersionUpdates) {
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    ASSERT_EQ(
+        m_programs.Run(L"kwrt-journal", {L"apply", L"--launcher-dir", m_programs.Path(m_strRoot)}),
+        0);
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"release.txt"), "1\r\n");
+    // The manifest and its signature came beside the config, with its cache-busting suffix.
+    std::vector<std::string> targets;
+    for (const std::string& line : ReadRequests()) {
+        Json::Value request;
+        ASSERT_TRUE(Json::Reader().parse(line, request));
+        const std::string requestLine = request["request_line"].asString();
+        const std::string target = requestLine.substr(4, requestLine.rfind(' ') - 4);
+        if (target.rfind("/pyl/v1/res_config.txt", 0) == 0) {
+            targets.push_back(target);
+        }
+    }
+    ASSERT_GE(targets.size(), 3u);
+    std::set<std::string> paths, queries;
+    for (auto it = targets.end() - 3; it != targets.end(); ++it) {
+        paths.insert(it->substr(0, it->find('?')));
+        queries.insert(it->substr(it->find('?')));
+    }
+    EXPECT_EQ(paths,
+              (std::set<std::string>{"/pyl/v1/res_config.txt", "/pyl/v1/res_config.txt.release",
+                                     "/pyl/v1/res_config.txt.release.sig"}));
+    EXPECT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries.begin()->size(), 17u) << *queries.begin();  // "?r=" and 14 digits
+
+    PublishVersionTwo();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"release.txt"), "2\r\n");
+
+    // Without a key nothing but the config is asked for.
+    const size_t before = RequestCount();
+    EXPECT_EQ(Update({L"--no-launch"}), 0);
+    for (size_t i = before; i < ReadRequests().size(); ++i) {
+        EXPECT_EQ(ReadRequests()[i].find(".release"), std::string::npos) << ReadRequests()[i];
+    }
+}
+
+TEST_F(SignedReleaseTest, EveryForgedMixedReplayedOrExpiredReleaseIsRefusedAndChangesNothing) {
+    InstallLauncher();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    SaveCdn(L"v1");
+
+    // A config line of the attacker's: the game's exe on a member of theirs, its MD5 to match.
+    const ResoureConfigInfo exe = OfferedEntry(L"kwrt_game.exe");
+    const ResoureConfigInfo other = OfferedEntry(L"data\\d1\\f1.pak");
+    std::string config = ReadFileOrEmpty(ConfigPath());
+    const std::string line = HandMadeLine("kwrt_game.exe", exe);
+    config.replace(config.find(line), line.size(), HandMadeLine("kwrt_game.exe", other));
+    testing::WriteFileOrFail(ConfigPath(), config);
+    ExpectRefused("config's SHA-256");
+
+    // The same, with the manifest rewritten to match and left with the studio's signature, then
+    // signed with a key of the attacker's, then with no signature or manifest at all.
+    ReleaseManifest manifest;
+    std::string problem;
+    ASSERT_TRUE(manifest.Parse(ReadFileOrEmpty(ConfigPath() + L".release"), &problem)) << problem;
+    manifest.configSha256 = Sha256Of(config);
+    testing::WriteFileOrFail(ConfigPath() + L".release", manifest.Format());
+    ExpectRefused("does not verify under the release key");
+    std::string attackerKey, attackerPublic, signature;
+    ASSERT_TRUE(GenerateP256Key(&attackerKey, &attackerPublic));
+    ASSERT_TRUE(SignP256(attackerKey, manifest.Format(), &signature));
+    testing::WriteFileOrFail(ConfigPath() + L".release.sig", FormatSignatureText(signature));
+    ExpectRefused("does not verify under the release key");
+    ServeCdn(L"v1");
+    RemoveFile(ConfigPath() + L".release.sig");
+    ExpectRefused("signature could not be fetched");
+    ServeCdn(L"v1");
+    RemoveFile(ConfigPath() + L".release");
+    ExpectRefused("manifest could not be fetched");
+
+    // Version 2 installed; then version 1 served again, and version 2's manifest with 1's config.
+    ServeCdn(L"v1");
+    PublishVersionTwo();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    SaveCdn(L"v2");
+    ServeCdn(L"v1");
+    ExpectRefused("older than release 2");
+    std::filesystem::copy_file(WideToUtf8(m_temp.Join(L"v2/pyl/v1/res_config.txt.release")),
+                               WideToUtf8(ConfigPath() + L".release"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(WideToUtf8(m_temp.Join(L"v2/pyl/v1/res_config.txt.release.sig")),
+                               WideToUtf8(ConfigPath() + L".release.sig"),
+                               std::filesystem::copy_options::overwrite_existing);
+    ExpectRefused("config's SHA-256");
+
+    // Version 2 signed again with a day that has passed.
+    ServeCdn(L"v2");
+    std::string error;
+    ASSERT_EQ(pack::SignAgain(ConfigPath(), m_strSigningKey, "2020-01-31", &error), 0) << error;
+    ExpectRefused("expired on 2020-01-31");
+    ASSERT_EQ(pack::SignAgain(ConfigPath(), m_strSigningKey, "2999-01-31", &error), 0) << error;
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal;
+}
+
+TEST_F(SignedReleaseTest, AMemberReplacedInPlaceOrUnpackingPastItsSizeIsNeverInstalled) {
+    InstallLauncher();
+    SaveCdn(L"cdn-honest");
+    const std::wstring name = L"data\\d1\\f1.pak";
+    const ResoureConfigInfo entry = OfferedEntry(name);
+    // Another member of the same length, the config untouched: the MD5 it is recorded under is
+    // the honest one, so only the release's SHA-256 tells.
+    const std::string forged = GzipMember(testing::RandomBytes(20100, 777));
+    ASSERT_EQ(forged.size(), static_cast<size_t>(entry.length));
+    OverwriteMember(entry, forged);
+    EXPECT_EQ(Update(WithKey()), 5);
+    EXPECT_NE(m_strFileRefusals.find("SHA-256"), std::string::npos) << m_strFileRefusals;
+    EXPECT_EQ(InstalledDigest(name), "missing");
+    EXPECT_TRUE(RecordsClaimingOtherContent().empty());
+    for (const ResoureConfigInfo& record : Installed()) {
+        EXPECT_NE(record.name == name ? record.hash : L"", entry.hash) << "recorded";
+    }
+
+    // Installed honestly; then a member that unpacks to 16 MiB where 21,100 bytes are declared.
+    ServeCdn(L"cdn-honest");
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    const std::map<std::wstring, std::string> before = Snapshot();
+    PublishVersionTwo();
+    const ResoureConfigInfo changed = OfferedEntry(name);
+    OverwriteMember(changed, GzipMember(std::string(16u << 20, '\0')));
+    EXPECT_EQ(Update(WithKey()), 5);
+    EXPECT_NE(m_strFileRefusals.find("past the size"), std::string::npos) << m_strFileRefusals;
+    EXPECT_EQ(Snapshot().at(JoinRelativePath(m_strRoot + L"game/", name)),
+              before.at(JoinRelativePath(m_strRoot + L"game/", name)))
+        << "the installed copy stays until a checked one replaces it";
+    EXPECT_TRUE(RecordsClaimingOtherContent().empty());
+    EXPECT_FALSE(PathExists(JoinRelativePath(m_strRoot + L"game/", name) + L".u"));
+}
+
+TEST_F(SignedReleaseTest, ARecordedFileOfAnotherSizeIsFetchedAgainAtTheNextStart) {
+    InstallLauncher();
+    EXPECT_EQ(Update(WithKey()), 0);
+    // Emptied by a power cut, cut short, overwritten with other bytes of another size.
+    testing::WriteFileOrFail(m_strRoot + L"game/data/d0/f3.pak", "");
+    const std::string whole = ReadFileOrEmpty(m_strRoot + L"game/data/d1/f4.pak");
+    testing::WriteFileOrFail(m_strRoot + L"game/data/d1/f4.pak", whole.substr(0, 100));
+    testing::WriteFileOrFail(m_strRoot + L"game/data/d2/f5.pak", whole + "x");
+    const size_t before = RequestCount();
+    EXPECT_EQ(Update(WithKey()), 0);
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(
+        FetchedSince(before),
+        (std::set<std::wstring>{L"data\\d0\\f3.pak", L"data\\d1\\f4.pak", L"data\\d2\\f5.pak"}));
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
