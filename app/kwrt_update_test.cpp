@@ -854,22 +854,33 @@ TEST_F(KwrtUpdateTest, AnUpdaterKilledMidDownloadFinishesOnTheNextRun) {
 
 TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
     // What a studio runs: nginx with deploy/nginx answers the notice and serves the CDN; no
-    // devserver runs.
+    // devserver runs. The config has a name of the studio's choosing, and its release is
+    // signed.
     m_server.reset();
+    for (const wchar_t* suffix : {L"", L".release"}) {
+        std::filesystem::copy_file(WideToUtf8(ConfigPath() + suffix),
+                                   WideToUtf8(m_temp.Join(L"cdn/pyl/v1/live.cfg") + suffix));
+    }
+    std::string publicText, error;
+    ASSERT_EQ(pack::MakeKeyPair(m_temp.Join(L"keys"), &publicText, &error), 0) << error;
+    ASSERT_EQ(pack::SignAgain(m_temp.Join(L"cdn/pyl/v1/live.cfg"), m_temp.Join(L"keys/release.key"),
+                              "", &error),
+              0)
+        << error;
     const int base = 20000 + static_cast<int>(getpid() % 20000) * 2 % 20000;
     const std::string notice = "127.0.0.1:" + std::to_string(base);
     const std::string cdn = "127.0.0.1:" + std::to_string(base + 1);
     const std::string dir = WideToUtf8(m_temp.Path());
     const std::wstring rendered = m_temp.Join(L"kwrt.conf");
-    ASSERT_EQ(testing::RunProgram(
-                  L"/bin/sh",
-                  {L"-c", Utf8ToWide("'" KWRT_SOURCE_DIR "/deploy/nginx/render.sh' --cdn-root '" +
-                                     dir + "cdn' --config-url 'http://" + cdn +
-                                     "/pyl/v1/res_config.txt' --notice-listen " + notice +
-                                     " --cdn-listen " + cdn + " --log-dir '" + dir + "' > '" +
-                                     WideToUtf8(rendered) + "'")},
-                  10000),
-              0);
+    ASSERT_EQ(
+        testing::RunProgram(
+            L"/bin/sh",
+            {L"-c", Utf8ToWide("'" KWRT_SOURCE_DIR "/deploy/nginx/render.sh' --cdn-root '" + dir +
+                               "cdn' --config-url 'http://" + cdn +
+                               "/pyl/v1/live.cfg' --notice-listen " + notice + " --cdn-listen " +
+                               cdn + " --log-dir '" + dir + "' > '" + WideToUtf8(rendered) + "'")},
+            10000),
+        0);
     const std::wstring conf = m_temp.Join(L"nginx.conf");
     testing::WriteFileOrFail(conf, "worker_processes 1;\npid " + dir + "nginx.pid;\nerror_log " +
                                        dir + "nginx.err;\nevents { worker_connections 16; }\n" +
@@ -879,7 +890,8 @@ TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
     }
     m_strNotice = Utf8ToWide("http://" + notice);
     InstallLauncher();
-    EXPECT_EQ(Update({}), 0);
+    EXPECT_EQ(Update({L"--release-key", m_programs.Path(m_temp.Join(L"keys/release.pub"))}), 0)
+        << ReadFileOrEmpty(m_strTrace);
     EXPECT_EQ(m_states, (std::vector<int>{18, 1, 2, 3, 4, 5, 6, 7, 9, 17}));
     ExpectInstalledEqualsStudio();
     EXPECT_FALSE(WaitForCommandLine(m_strRoot + L"game/kwrt_game.exe").empty());
@@ -893,8 +905,12 @@ TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
                             10000);
         return ReadFileOrEmpty(out);
     };
-    const std::string config = headers("/pyl/v1/res_config.txt?r=1", "");
-    EXPECT_NE(config.find("Cache-Control: no-cache"), std::string::npos) << config;
+    for (const char* path : {"/pyl/v1/live.cfg?r=1", "/pyl/v1/live.cfg.release?r=1",
+                             "/pyl/v1/live.cfg.release.sig?r=1"}) {
+        const std::string config = headers(path, "");
+        EXPECT_NE(config.find("HTTP/1.1 200"), std::string::npos) << path << config;
+        EXPECT_NE(config.find("Cache-Control: no-cache"), std::string::npos) << path << config;
+    }
     const std::wstring package = L"/pyl/" + Offered().at(0).folder + L"/vd_game.vdpkg";
     const std::string ranged = headers(WideToUtf8(package), "-r 10-19");
     EXPECT_NE(ranged.find("HTTP/1.1 206"), std::string::npos) << ranged;

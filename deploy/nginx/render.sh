@@ -30,11 +30,22 @@ fi
 case $config_url in
   *[\'\"\\\ ]*) echo "render.sh: the config URL may not hold quotes, backslashes or blanks" >&2; exit 2 ;;
 esac
+# The config's file name, whatever it is, is what the CDN serves uncached; a name that could not
+# be written into the location's pattern as it stands is refused rather than left unserved.
+config_name=${config_url%%\?*}
+config_name=${config_name##*/}
+case $config_name in
+  ''|*[!A-Za-z0-9._-]*|vd_game.vdpkg|*.release|*.release.sig)
+    echo "render.sh: the config URL must end in a file name of letters, digits, '.', '_' and '-' (not \"$config_name\")" >&2
+    exit 2 ;;
+esac
+config_pattern=$(printf '%s' "$config_name" | sed 's/\./\\./g')
 # "|" cannot appear in the values' places of sed below without being escaped.
 escape() { printf '%s' "$1" | sed 's/[|&\\]/\\&/g'; }
 sed -e "s|@NOTICE_LISTEN@|$(escape "$notice_listen")|g" \
     -e "s|@CDN_LISTEN@|$(escape "$cdn_listen")|g" \
     -e "s|@CDN_ROOT@|$(escape "$cdn_root")|g" \
     -e "s|@CONFIG_URL@|$(escape "$config_url")|g" \
+    -e "s|@CONFIG_NAME_PATTERN@|$(escape "$config_pattern")|g" \
     -e "s|@LOG_DIR@|$(escape "$log_dir")|g" \
     "$here/kwrt.conf.in"
