@@ -48,7 +48,11 @@ class HttpConnection {
     virtual bool QueryStatus(int* status) = 0;
     // The value of a response header; false when the answer has none.
     virtual bool QueryHeader(const char* name, std::string* value) = 0;
-    // Up to `size` body bytes: the count read, 0 at the end of the body, -1 on a network error.
+    // A Read that found no data within a short wait: the caller may look at the clock and read
+    // again. Only a backend whose reads could otherwise block for ever returns it.
+    static constexpr int kNothingYet = -2;
+    // Up to `size` body bytes: the count read, 0 at the end of the body, -1 on a network error,
+    // or kNothingYet.
     virtual int Read(char* buffer, int size) = 0;
     // Closes the request, the connection and the session.
     virtual void Close() = 0;

@@ -335,8 +335,35 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
             const int slowWindowMs = s_nSlowWindowMs.load();
             auto windowStart = std::chrono::steady_clock::now();
             uint64_t receivedAtWindowStart = 0;
+            // Less than kSlowBytesPerSecond over a whole window: a trickle that keeps the
+            // receive timeout alive is abandoned like a timed-out transfer.
+            auto tooSlow = [&](uint64_t total) {
+                const auto now = std::chrono::steady_clock::now();
+                const int64_t elapsedMs =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart)
+                        .count();
+                if (elapsedMs < slowWindowMs) {
+                    return false;
+                }
+                const uint64_t brought = total - receivedAtWindowStart;
+                if (static_cast<int64_t>(brought) * 1000 < kSlowBytesPerSecond * elapsedMs) {
+                    TraceText(L"传输过慢, 已放弃:\t" + std::to_wstring(brought) + L" B / " +
+                              std::to_wstring(elapsedMs) + L" ms");
+                    return true;
+                }
+                windowStart = now;
+                receivedAtWindowStart = total;
+                return false;
+            };
             while (m_bCancel.load() == 0) {
                 const int got = connection->Read(buffer, kChunkSize);
+                if (got == HttpConnection::kNothingYet) {
+                    if (tooSlow(received)) {
+                        failed = true;
+                        break;
+                    }
+                    continue;
+                }
                 if (got < 0) {
                     failed = true;
                     break;
@@ -344,21 +371,9 @@ int32_t HttpTransfer::Try(const HttpTarget& target, DownloadDataProcessor* proce
                 if (got == 0) {
                     break;
                 }
-                const auto now = std::chrono::steady_clock::now();
-                const int64_t elapsedMs =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart)
-                        .count();
-                if (elapsedMs >= slowWindowMs) {
-                    const uint64_t brought =
-                        received + static_cast<uint64_t>(got) - receivedAtWindowStart;
-                    if (static_cast<int64_t>(brought) * 1000 < kSlowBytesPerSecond * elapsedMs) {
-                        TraceText(L"传输过慢, 已放弃:\t" + std::to_wstring(brought) + L" B / " +
-                                  std::to_wstring(elapsedMs) + L" ms");
-                        failed = true;
-                        break;
-                    }
-                    windowStart = now;
-                    receivedAtWindowStart = received + static_cast<uint64_t>(got);
+                if (tooSlow(received + static_cast<uint64_t>(got))) {
+                    failed = true;
+                    break;
                 }
                 // The chunk's share of the window [skip, windowEnd).
                 uint64_t from = received, to = received + static_cast<uint64_t>(got);

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/os.h"
+#include "core/text.h"
 #include "testing/fake_environment.h"
 #include "testing/http_test_server.h"
 #include "testing/temp_dir.h"
@@ -97,9 +98,10 @@ class MainControllerTest : public ::testing::Test {
         m_controller.OnResourceProgress(kDownloadProgress, info);
     }
     // The total of a batch; its comparisons done.
-    void Total(int64_t bytes) {
+    void Total(int64_t bytes, int64_t unpacked = 0) {
         auto* info = new RequestDownloadTotalSizeNoticeInfo;
         info->totalBytes = bytes;
+        info->bytesToWrite = unpacked;
         m_controller.OnResourceProgress(kDownloadTotalKnown, info);
         m_controller.WaitForComparisons();
     }
@@ -228,6 +230,16 @@ TEST_F(MainControllerTest, TheDiskCheckPassesAtExactlyTheFreeBytes) {
     EXPECT_EQ(ManagerStates(), (std::vector<int>{kEverythingCurrent}));  // the comparisons ran
     std::lock_guard<std::mutex> lock(m_mutex);
     EXPECT_FALSE(m_bStateOnTheViewsThread) << "the comparisons held the view's thread";
+}
+
+TEST_F(MainControllerTest, WhereTheReleaseNamesSizesTheDiskCheckCountsUnpackedBytes) {
+    // 300 KB packed fit the 1 MB free; the 3 MB they unpack to do not.
+    m_view.m_nShortageAnswer = 2;
+    Total(300000, 3000000);
+    ASSERT_EQ(m_view.m_boxes.size(), 1u);
+    EXPECT_NE(m_view.m_boxes[0].find(L"1.91MB"), std::wstring::npos)
+        << WideToUtf8(m_view.m_boxes[0]);
+    EXPECT_TRUE(m_view.m_bEnded);
 }
 
 TEST_F(MainControllerTest, AShortageAsksUntilThereIsRoomOrTheUserLeaves) {
