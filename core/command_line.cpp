@@ -12,19 +12,6 @@ namespace {
 
 const std::wstring* g_testCommandLine = nullptr;
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 void SetCommandLineForTesting(const std::wstring* commandLine) {
@@ -100,9 +87,10 @@ std::string PercentDecode(const std::string& bytes) {
         const char c = bytes[i];
         if (c == '+') {
             out.push_back(' ');
-        } else if (c == '%' && i + 2 < bytes.size() && HexValue(bytes[i + 1]) >= 0 &&
-                   HexValue(bytes[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(HexValue(bytes[i + 1]) * 16 + HexValue(bytes[i + 2])));
+        } else if (c == '%' && i + 2 < bytes.size() && HexDigitValue(bytes[i + 1]) >= 0 &&
+                   HexDigitValue(bytes[i + 2]) >= 0) {
+            out.push_back(
+                static_cast<char>(HexDigitValue(bytes[i + 1]) * 16 + HexDigitValue(bytes[i + 2])));
             i += 2;
         } else {
             out.push_back(c);

@@ -1,5 +1,7 @@
 #include "core/crypto.h"
 
+#include "core/text.h"
+
 namespace kwrt {
 
 std::string Sha256Of(const std::string& bytes) {
@@ -20,26 +22,14 @@ std::string HexLower(const std::string& bytes) {
 }
 
 bool ParseHex(const std::string& text, std::string* bytes) {
-    auto value = [](char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
-    };
     if (text.size() % 2 != 0) {
         return false;
     }
     std::string out;
     out.reserve(text.size() / 2);
     for (size_t i = 0; i < text.size(); i += 2) {
-        const int high = value(text[i]);
-        const int low = value(text[i + 1]);
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

@@ -38,6 +38,8 @@ std::wstring IntToString(int value);
 
 // Space, tab, CR, LF, vertical tab or form feed.
 bool IsWhiteSpace(wchar_t c);
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
 // Without white space at either end.
 std::wstring TrimWhiteSpace(const std::wstring& text);
 // Equal when compared character by character ignoring case.
