@@ -1,0 +1,44 @@
+// Content-defined chunking: chunk boundaries are chosen by the content (a gear rolling hash,
+// normalised in the FastCDC manner), so bytes inserted into a file move only the chunks around
+// them, and the rest of the file cuts into the same chunks as before. kwrt-pack cuts the files
+// it publishes and the launcher its local copies with the same code and parameters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kwrt {
+
+struct ChunkParameters {
+    uint32_t min = 4u << 10;
+    uint32_t avg = 16u << 10;  // a power of two
+    uint32_t max = 64u << 10;
+    // min <= avg <= max, avg a power of two from 256 bytes to 16 MiB, max at most 64 MiB.
+    bool Valid() const;
+};
+
+class Chunker {
+  public:
+    explicit Chunker(const ChunkParameters& parameters);
+
+    // Scans `data` for the end of the current chunk: the count of its first bytes that belong
+    // to the chunk, with `ended` telling whether the chunk ends after them (the next chunk then
+    // starts with the following byte). Where a stream is cut into pieces never changes the cuts.
+    size_t Next(const uint8_t* data, size_t size, bool* ended);
+    // Bytes of the current chunk so far; at the end of the stream they are its last chunk.
+    uint64_t Pending() const { return m_nLength; }
+
+  private:
+    ChunkParameters m_parameters;
+    uint64_t m_maskBeforeAverage;  // more bits: a cut before the average size is rarer
+    uint64_t m_maskAfterAverage;   // fewer bits: after it, more likely
+    uint64_t m_nLength = 0;
+    uint64_t m_nHash = 0;
+};
+
+// The chunk lengths of a whole buffer, in order.
+std::vector<uint32_t> ChunkLengths(const uint8_t* data, size_t size,
+                                   const ChunkParameters& parameters);
+
+}  // namespace kwrt
