@@ -65,6 +65,10 @@ bool ParseCount(const std::string& text, int64_t* value) {
 
 }  // namespace
 
+std::wstring ChunkListPath(const std::string& sha256) {
+    return L"chunk-lists/" + Utf8ToWide(HexLower(sha256));
+}
+
 void ReleaseManifest::AddFile(bool launcher, const std::wstring& name, ReleaseFileDigest digest) {
     m_files.emplace_back(FileKey(launcher, name), std::move(digest));
     m_bSorted = false;
@@ -87,8 +91,17 @@ const ReleaseFileDigest* ReleaseManifest::Find(bool launcher, const std::wstring
 }
 
 std::string ReleaseManifest::Format() const {
+    bool chunked = false;
+    for (const auto& file : m_files) {
+        chunked |= !file.second.chunkList.empty();
+    }
     Json::Value header(Json::objectValue);
-    header["format"] = kFormat;
+    header["format"] = chunked ? kChunkedFormat : kFormat;
+    if (chunked) {
+        header["chunks"]["min"] = chunking.min;
+        header["chunks"]["avg"] = chunking.avg;
+        header["chunks"]["max"] = chunking.max;
+    }
     header["release"] = Json::Int64(release);
     header["config_sha256"] = HexLower(configSha256);
     if (!expires.empty()) {
@@ -107,7 +120,13 @@ std::string ReleaseManifest::Format() const {
               [](const auto* a, const auto* b) { return a->first < b->first; });
     for (const auto* file : files) {
         text += HexLower(file->second.sha256) + "\t" + std::to_string(file->second.size) + "\t" +
-                (file->first[0] == 'l' ? "launcher" : "res") + "\t" + file->first.substr(2) + "\n";
+                (file->first[0] == 'l' ? "launcher" : "res") + "\t";
+        if (chunked) {
+            text += (file->second.chunkList.empty() ? std::string("-")
+                                                    : HexLower(file->second.chunkList)) +
+                    "\t";
+        }
+        text += file->first.substr(2) + "\n";
     }
     return text;
 }
@@ -122,9 +141,24 @@ bool ReleaseManifest::Parse(const std::string& bytes, std::string* problem) {
         return false;
     }
     const Json::Value& format = header["format"];
-    if (!format.isInt() || format.asInt() != kFormat) {
-        *problem = "its format is not " + std::to_string(kFormat);
+    if (!format.isInt() || (format.asInt() != kFormat && format.asInt() != kChunkedFormat)) {
+        *problem = "its format is neither 1 nor 2";
         return false;
+    }
+    const bool chunked = format.asInt() == kChunkedFormat;
+    if (chunked) {
+        const Json::Value& chunks = header["chunks"];
+        if (!chunks.isObject() || !chunks["min"].isUInt() || !chunks["avg"].isUInt() ||
+            !chunks["max"].isUInt()) {
+            *problem = "its header lacks the chunker's parameters";
+            return false;
+        }
+        chunking =
+            ChunkParameters{chunks["min"].asUInt(), chunks["avg"].asUInt(), chunks["max"].asUInt()};
+        if (!chunking.Valid()) {
+            *problem = "its chunker's parameters are no size range";
+            return false;
+        }
     }
     const Json::Value& number = header["release"];
     const Json::Value& config = header["config_sha256"];
@@ -154,18 +188,30 @@ bool ReleaseManifest::Parse(const std::string& bytes, std::string* problem) {
         const size_t tab1 = line.find('\t');
         const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
         const size_t tab3 = tab2 == std::string::npos ? tab2 : line.find('\t', tab2 + 1);
+        // Format 2: the chunk list's field, then the name.
+        const size_t tab4 =
+            !chunked || tab3 == std::string::npos ? tab3 : line.find('\t', tab3 + 1);
+        const size_t nameAt = tab4 == std::string::npos ? tab4 : tab4 + 1;
         ReleaseFileDigest digest;
+        if (chunked && tab4 != std::string::npos) {
+            const std::string list = line.substr(tab3 + 1, tab4 - tab3 - 1);
+            if (list != "-" &&
+                (!ParseHex(list, &digest.chunkList) || digest.chunkList.size() != kSha256Bytes)) {
+                *problem = "line " + std::to_string(m_files.size() + 2) + " names no chunk list";
+                return false;
+            }
+        }
         const std::string category =
             tab3 == std::string::npos ? "" : line.substr(tab2 + 1, tab3 - tab2 - 1);
-        if (tab3 == std::string::npos || !ParseHex(line.substr(0, tab1), &digest.sha256) ||
+        if (nameAt == std::string::npos || !ParseHex(line.substr(0, tab1), &digest.sha256) ||
             digest.sha256.size() != kSha256Bytes ||
             !ParseCount(line.substr(tab1 + 1, tab2 - tab1 - 1), &digest.size) ||
-            (category != "res" && category != "launcher") || tab3 + 1 >= line.size()) {
+            (category != "res" && category != "launcher") || nameAt >= line.size()) {
             *problem = "line " + std::to_string(m_files.size() + 2) + " is not a file's line";
             return false;
         }
         m_files.emplace_back(
-            std::string(category == "launcher" ? "l\t" : "r\t") + line.substr(tab3 + 1),
+            std::string(category == "launcher" ? "l\t" : "r\t") + line.substr(nameAt),
             std::move(digest));
     }
     if (m_files.size() != count.asUInt64()) {

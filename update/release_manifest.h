@@ -5,6 +5,10 @@
 //   {"format":1,"release":7,"config_sha256":"<hex>","expires":"2027-06-30","files":2}
 //   <sha256 hex>\t<size>\t<res|launcher>\t<name as in the config, UTF-8>
 //
+// Format 2, written when files are chunked, adds the chunker's parameters to the header
+// ("chunks":{"min":4096,"avg":16384,"max":65536}) and a field before the name: the SHA-256 of
+// the file's chunk list, or "-" for a file published whole only.
+//
 // Lines per file keep a manifest of a few hundred thousand files cheap to read in a 32-bit
 // process; later formats add members to the header.
 #pragma once
@@ -14,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "update/chunker.h"
+
 namespace kwrt {
 
 // Names of the objects beside the config: "<config>.release" and "<config>.release.sig".
@@ -21,17 +27,23 @@ extern const wchar_t kReleaseManifestSuffix[];
 extern const wchar_t kReleaseSignatureSuffix[];
 
 struct ReleaseFileDigest {
-    std::string sha256;  // 32 raw bytes
-    int64_t size = 0;    // unpacked
+    std::string sha256;     // 32 raw bytes
+    int64_t size = 0;       // unpacked
+    std::string chunkList;  // the SHA-256 of its chunk list, 32 raw bytes; empty: none
 };
+
+// Where a chunk list lies below the package base: "chunk-lists/<its SHA-256 in hex>".
+std::wstring ChunkListPath(const std::string& sha256);
 
 class ReleaseManifest {
   public:
     static constexpr int kFormat = 1;
+    static constexpr int kChunkedFormat = 2;
 
     int64_t release = 0;
     std::string configSha256;  // 32 raw bytes
     std::string expires;       // "YYYY-MM-DD", the last day it is valid (UTC); empty: never
+    ChunkParameters chunking;  // how the chunked files were cut
 
     void AddFile(bool launcher, const std::wstring& name, ReleaseFileDigest digest);
     // The digest of a file of the config; null when the manifest does not name it.

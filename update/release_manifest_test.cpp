@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/crypto.h"
+#include "core/text.h"
 
 namespace kwrt {
 namespace {
@@ -42,6 +43,38 @@ TEST(ReleaseManifest, FormatsAndReadsBackEveryMember) {
     EXPECT_EQ(endless.Format().find("expires"), std::string::npos);
 }
 
+TEST(ReleaseManifest, ChunkedFilesNameTheirChunkListsInFormatTwo) {
+    ReleaseManifest written;
+    written.release = 3;
+    written.configSha256 = Sha256Of("config");
+    written.chunking = ChunkParameters{2048, 8192, 32768};
+    ReleaseFileDigest pack = DigestOf("pack");
+    pack.chunkList = Sha256Of("list");
+    written.AddFile(false, L"data\\a.pak", pack);
+    written.AddFile(false, L"small.txt", DigestOf("small"));
+    const std::string bytes = written.Format();
+    EXPECT_NE(bytes.find("\"format\":2"), std::string::npos);
+    EXPECT_NE(bytes.find("\tres\t-\tsmall.txt\n"), std::string::npos) << bytes;
+
+    ReleaseManifest read;
+    std::string problem;
+    ASSERT_TRUE(read.Parse(bytes, &problem)) << problem;
+    EXPECT_EQ(read.Find(false, L"data\\a.pak")->chunkList, Sha256Of("list"));
+    EXPECT_TRUE(read.Find(false, L"small.txt")->chunkList.empty());
+    EXPECT_EQ(read.chunking.avg, 8192u);
+    EXPECT_EQ(read.Format(), bytes);
+    EXPECT_EQ(ChunkListPath(Sha256Of("list")),
+              L"chunk-lists/" + Utf8ToWide(HexLower(Sha256Of("list"))));
+
+    // A list field that is no SHA-256, and parameters that are no size range, are refused.
+    std::string damaged = bytes;
+    damaged.replace(damaged.find("\t-\t"), 3, "\tab\t");
+    EXPECT_FALSE(read.Parse(damaged, &problem));
+    damaged = bytes;
+    damaged.replace(damaged.find("\"avg\":8192"), 10, "\"avg\":9000");
+    EXPECT_FALSE(read.Parse(damaged, &problem));
+}
+
 TEST(ReleaseManifest, RefusesWhatIsNotAManifestOfItsFormat) {
     ReleaseManifest good;
     good.release = 1;
@@ -59,7 +92,7 @@ TEST(ReleaseManifest, RefusesWhatIsNotAManifestOfItsFormat) {
     std::string problem;
     for (const std::string& bad :
          {std::string(), std::string("not json\n"), std::string("[1]\n"), header.substr(0, 20),
-          replaced("\"format\":1", "\"format\":2"), replaced("\"files\":1", "\"files\":2"),
+          replaced("\"format\":1", "\"format\":3"), replaced("\"files\":1", "\"files\":2"),
           replaced("\"release\":1", "\"release\":-1"), header + "zz\t1\tres\ta\n",
           header + line.substr(0, 64) + "\tx\tres\ta\n", replaced("\tres\t", "\tother\t"),
           replaced("\tres\ta", "\tres\t"),
