@@ -16,6 +16,9 @@ struct ChunkParameters {
     uint32_t max = 64u << 10;
     // min <= avg <= max, avg a power of two from 256 bytes to 16 MiB, max at most 64 MiB.
     bool Valid() const;
+    bool operator==(const ChunkParameters& other) const {
+        return min == other.min && avg == other.avg && max == other.max;
+    }
 };
 
 class Chunker {

@@ -90,6 +90,14 @@ const ReleaseFileDigest* ReleaseManifest::Find(bool launcher, const std::wstring
     return it != m_files.end() && it->first == key ? &it->second : nullptr;
 }
 
+void ReleaseManifest::ForEachFile(
+    const std::function<void(bool launcher, const std::wstring& name,
+                             const ReleaseFileDigest& digest)>& visit) const {
+    for (const auto& file : m_files) {
+        visit(file.first[0] == 'l', Utf8ToWide(file.first.substr(2)), file.second);
+    }
+}
+
 std::string ReleaseManifest::Format() const {
     bool chunked = false;
     for (const auto& file : m_files) {

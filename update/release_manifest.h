@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,6 +50,9 @@ class ReleaseManifest {
     // The digest of a file of the config; null when the manifest does not name it.
     const ReleaseFileDigest* Find(bool launcher, const std::wstring& name) const;
     size_t FileCount() const { return m_files.size(); }
+    // Calls `visit` for every file, in the manifest's order.
+    void ForEachFile(const std::function<void(bool launcher, const std::wstring& name,
+                                              const ReleaseFileDigest& digest)>& visit) const;
 
     // The manifest's bytes, as they are signed.
     std::string Format() const;

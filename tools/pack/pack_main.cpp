@@ -17,6 +17,8 @@ const char kUsage[] =
     "usage: kwrt-pack --game DIR [--launcher DIR] --out CDN_ROOT --config REL_PATH\n"
     "                 [--previous OLD_CONFIG] [--package-size BYTES] [--code-page N]\n"
     "                 [--jobs N] [--release N] [--sign PRIVATE_KEY [--expires YYYY-MM-DD]]\n"
+    "                 [--chunks [--chunk-min BYTES] [--chunk-avg BYTES] [--chunk-max BYTES]\n"
+    "                 [--chunk-threshold BYTES]]\n"
     "       kwrt-pack verify --out CDN_ROOT --config REL_PATH\n"
     "       kwrt-pack keygen --out DIR\n"
     "       kwrt-pack sign --key PRIVATE_KEY --out CDN_ROOT --config REL_PATH\n"
@@ -37,6 +39,12 @@ const char kUsage[] =
     "keygen makes DIR/release.key (the private key: keep it off the CDN) and DIR/release.pub\n"
     "(for kwrt-update --release-key) and prints the public key as the deployment value takes\n"
     "it. sign signs a published version again, with a new expiry (none without --expires).\n"
+    "\n"
+    "With --chunks, every game file of at least --chunk-threshold bytes (1 MiB) is also cut into\n"
+    "content-defined chunks of --chunk-min/--chunk-avg/--chunk-max bytes (4096/16384/65536;\n"
+    "avg a power of two), each distinct chunk stored once as a gzip member beside the whole\n"
+    "files, and its chunk list (PACKAGE_BASE/chunk-lists/SHA256) named by the manifest: a player\n"
+    "with a copy of the previous version fetches only the chunks it lacks.\n"
     "Exit codes: 0 done, 1 failure, 2 usage.\n";
 
 int Usage(const std::string& problem) {
@@ -76,6 +84,10 @@ int Run(const std::vector<std::wstring>& args) {
             fputs(kUsage, stdout);
             return 0;
         }
+        if (flag == L"--chunks" && pack) {
+            options.chunks = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
             return Usage("missing the value of " + WideToUtf8(flag));
         }
@@ -111,6 +123,26 @@ int Run(const std::vector<std::wstring>& args) {
                 return Usage("--release takes a counter above 0");
             }
             options.release = static_cast<int64_t>(number);
+        } else if (flag == L"--chunk-min" && pack) {
+            if (!ParseNumber(value, &number) || number > 0xFFFFFFFFull) {
+                return Usage("--chunk-min takes a byte count");
+            }
+            options.chunking.min = static_cast<uint32_t>(number);
+        } else if (flag == L"--chunk-avg" && pack) {
+            if (!ParseNumber(value, &number) || number > 0xFFFFFFFFull) {
+                return Usage("--chunk-avg takes a byte count");
+            }
+            options.chunking.avg = static_cast<uint32_t>(number);
+        } else if (flag == L"--chunk-max" && pack) {
+            if (!ParseNumber(value, &number) || number > 0xFFFFFFFFull) {
+                return Usage("--chunk-max takes a byte count");
+            }
+            options.chunking.max = static_cast<uint32_t>(number);
+        } else if (flag == L"--chunk-threshold" && pack) {
+            if (!ParseNumber(value, &number)) {
+                return Usage("--chunk-threshold takes a byte count");
+            }
+            options.chunkThreshold = number;
         } else if (flag == L"--sign" && pack) {
             options.signingKey = value;
         } else if (flag == L"--key" && command == L"sign") {
@@ -135,6 +167,15 @@ int Run(const std::vector<std::wstring>& args) {
         }
         printf("%s\n", publicText.c_str());
         return 0;
+    }
+    if (pack && !options.chunks &&
+        (!(options.chunking == ChunkParameters()) || options.chunkThreshold != (1u << 20))) {
+        return Usage("the --chunk-... options need --chunks");
+    }
+    if (pack && options.chunks && !options.chunking.Valid()) {
+        return Usage(
+            "chunk sizes must satisfy min <= avg <= max, avg a power of two from 256 "
+            "bytes to 16 MiB, max at most 64 MiB");
     }
     if (pack && !options.expires.empty() && options.signingKey.empty()) {
         return Usage("--expires needs --sign: an unsigned release cannot be held to a date");
@@ -181,6 +222,14 @@ int Run(const std::vector<std::wstring>& args) {
            static_cast<unsigned long long>(report.uploadBytes));
     printf("release %lld, %s\n", static_cast<long long>(report.release),
            options.signingKey.empty() ? "unsigned" : "signed");
+    if (options.chunks) {
+        printf("chunked files %d, new chunks %zu, reused chunks %zu\n", report.chunkedFiles,
+               report.newChunks, report.reusedChunks);
+    }
+    if (!options.previousConfig.empty()) {
+        printf("a player on the previous version fetches %llu bytes\n",
+               static_cast<unsigned long long>(report.patchBytes));
+    }
     return 0;
 }
 

@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "download/file_helpers.h"
 #include "download/gzip_member.h"
+#include "tools/pack/chunk_publisher.h"
 #include "tools/pack/member_pipeline.h"
 #include "tools/pack/package_writer.h"
 #include "tools/pack/release_writer.h"
@@ -242,6 +243,12 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
     if (!options.signingKey.empty() && !ReadPrivateKey(options.signingKey, &privateKey, error)) {
         return 1;
     }
+    if (options.chunks && !options.chunking.Valid()) {
+        *error =
+            "the chunk sizes must satisfy min <= avg <= max, avg a power of two from 256 "
+            "bytes to 16 MiB, max at most 64 MiB";
+        return 1;
+    }
     if (!options.expires.empty() && !IsCalendarDate(options.expires)) {
         *error = "the expiry " + options.expires + " is not a date written YYYY-MM-DD";
         return 1;
@@ -313,7 +320,17 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
     const unsigned threads =
         options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     PackageWriter writer(baseDir, temporaryPrefix, options.packageSize, &sorted, report);
-    ReleaseManifest release;
+    ReleaseManifest previousRelease;
+    const bool hasPreviousRelease = !options.previousConfig.empty() &&
+                                    ReadReleaseManifest(options.previousConfig, &previousRelease);
+    std::vector<ReleaseFileDigest> digests(sorted.size());
+    std::vector<bool> unchanged(sorted.size(), false);
+    // Whether players on the previous version patch a file from its chunks.
+    auto patchedFromChunks = [&](const ResoureConfigInfo& entry) {
+        const ReleaseFileDigest* old =
+            hasPreviousRelease ? previousRelease.Find(entry.IsLauncherFile(), entry.name) : nullptr;
+        return options.chunks && old != nullptr && !old->chunkList.empty();
+    };
     {
         MemberPipeline pipeline(std::move(jobs), threads, temporaryPrefix, options.maxMemberBytes);
         for (size_t i = 0; i < sorted.size(); ++i) {
@@ -327,9 +344,9 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 return 1;
             }
             entry.hash = member.hash;
-            release.AddFile(
-                entry.IsLauncherFile(), entry.name,
-                ReleaseFileDigest{member.sha256, static_cast<int64_t>(member.fileBytes)});
+            digests[i].sha256 = member.sha256;
+            digests[i].size = static_cast<int64_t>(member.fileBytes);
+            unchanged[i] = member.unchanged;
             const bool known = earlier[i] != nullptr;
             if (member.unchanged) {
                 entry.folder = earlier[i]->folder;
@@ -344,6 +361,9 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 continue;
             }
             ++(known ? report->changed : report->added);
+            if (!patchedFromChunks(entry)) {
+                report->patchBytes += member.memberBytes;
+            }
             if (!writer.Add(i, &member, error)) {
                 writer.Discard();
                 return 1;
@@ -355,6 +375,46 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
         return 1;
     }
     report->removed = static_cast<int>(previous.size());
+
+    // The chunks of the game's larger files, after their whole members: a patch's new chunks lie
+    // side by side.
+    ChunkPublisher chunks(baseDir, temporaryPrefix, options.packageSize, options.chunking, report);
+    if (options.chunks) {
+        if (hasPreviousRelease && !chunks.LoadPrevious(previousRelease, error)) {
+            writer.Discard();
+            return 1;
+        }
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            if (sorted[i].IsLauncherFile() || files[i].size < options.chunkThreshold) {
+                continue;
+            }
+            ++report->chunkedFiles;
+            digests[i].chunkList = unchanged[i] ? chunks.KeptList(sorted[i].name) : std::string();
+            if (digests[i].chunkList.empty() &&
+                !chunks.AddFile(i, sorted[i].name, files[i].path, error)) {
+                chunks.Discard();
+                writer.Discard();
+                return 1;
+            }
+        }
+        std::map<size_t, std::string> lists;
+        if (!chunks.Finish(&lists, error)) {
+            chunks.Discard();
+            writer.Discard();
+            return 1;
+        }
+        for (auto& list : lists) {
+            digests[list.first].chunkList = list.second;
+        }
+        report->patchBytes += chunks.PatchBytes();
+        report->newChunks = chunks.NewChunks();
+        report->reusedChunks = chunks.ReusedChunks();
+    }
+    ReleaseManifest release;
+    release.chunking = options.chunking;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        release.AddFile(sorted[i].IsLauncherFile(), sorted[i].name, std::move(digests[i]));
+    }
 
     // The config last, in one step: it never names a package that is not there.
     std::string text;
@@ -369,19 +429,20 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
     // without them.
     release.release = options.release;
     if (release.release == 0) {
-        release.release =
-            (options.previousConfig.empty() ? 0 : ReadReleaseCounter(options.previousConfig)) + 1;
+        release.release = (hasPreviousRelease ? previousRelease.release : 0) + 1;
     }
     release.configSha256 = Sha256Of(text);
     release.expires = options.expires;
     report->release = release.release;
     if (!WriteRelease(configFile, release, privateKey, error)) {
+        chunks.Discard();
         writer.Discard();
         return 1;
     }
     const std::wstring temporary = configFile + L".new";
     if (!WriteBinaryFile(temporary, text) || !RenameReplacing(temporary, configFile)) {
         DeleteFileIfExists(temporary);
+        chunks.Discard();
         writer.Discard();
         *error = "cannot write the config " + Narrow(configFile);
         return 1;

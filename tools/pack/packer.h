@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "update/chunker.h"
+
 namespace kwrt::pack {
 
 struct PackOptions {
@@ -26,6 +28,11 @@ struct PackOptions {
     int64_t release = 0;
     std::wstring signingKey;
     std::string expires;
+    // Chunks: every game file of at least `chunkThreshold` bytes is also cut into content-defined
+    // chunks, stored once each, with a chunk list the release manifest names.
+    bool chunks = false;
+    ChunkParameters chunking;
+    uint64_t chunkThreshold = 1u << 20;
 };
 
 struct PackReport {
@@ -37,6 +44,13 @@ struct PackReport {
     uint64_t uploadBytes = 0;                  // bytes of the package files this run wrote
     std::vector<std::wstring> packageFolders;  // folders written, below the package base
     int64_t release = 0;                       // the release manifest's counter
+    // What a player on the previous version fetches: whole members of new and changed files,
+    // and for a changed file the previous version had in chunks, the chunks its copy lacks and
+    // its chunk list.
+    uint64_t patchBytes = 0;
+    int chunkedFiles = 0;
+    size_t newChunks = 0;
+    size_t reusedChunks = 0;
 };
 
 // 0 on success; otherwise 1 with `error` saying why. Never leaves a half-written config.

@@ -17,6 +17,7 @@
 #include "testing/random_bytes.h"
 #include "testing/temp_dir.h"
 #include "tools/pack/release_writer.h"
+#include "update/chunk_list.h"
 #include "update/manifest.h"
 #include "update/release_manifest.h"
 
@@ -400,6 +401,96 @@ TEST_F(PackerTest, WritesASignedReleaseManifestWhoseCounterGrows) {
     EXPECT_EQ(report.release, 40);
     EXPECT_FALSE(PathExists(config + L".release.sig"));
     EXPECT_TRUE(PathExists(config + L".release"));
+}
+
+// A pack file of assets, as engines write them: `assets` random blocks of 5 to 40 KB.
+std::vector<std::string> Assets(int count, unsigned seed) {
+    std::vector<std::string> assets;
+    for (int i = 0; i < count; ++i) {
+        assets.push_back(testing::RandomBytes(5000 + static_cast<size_t>((i * 7919) % 35000),
+                                              seed + static_cast<unsigned>(i)));
+    }
+    return assets;
+}
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string all;
+    for (const std::string& part : parts) {
+        all += part;
+    }
+    return all;
+}
+
+TEST_F(PackerTest, ChunksAreStoredOnceAndAPatchFetchesOnlyWhatChanged) {
+    std::vector<std::string> assets = Assets(120, 50);
+    Write(L"game/packs/one.pak", Joined(assets));
+    Write(L"game/packs/two.pak", Joined(Assets(60, 500)));
+    m_options.chunks = true;
+    m_options.chunkThreshold = 100000;
+    m_options.packageSize = 1u << 20;
+    PackReport report;
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    EXPECT_EQ(report.chunkedFiles, 2);  // the two packs; the small files stay whole only
+
+    const std::wstring config = m_temp.Join(L"cdn/pyl/v1/res_config.txt");
+    // Every chunked file's list names chunks whose members unpack, in order, to the file.
+    auto chunksOf = [&](const std::wstring& name) {
+        ReleaseManifest manifest;
+        std::string problem;
+        EXPECT_TRUE(manifest.Parse(ReadFileOrEmpty(config + L".release"), &problem)) << problem;
+        const ReleaseFileDigest* digest = manifest.Find(false, name);
+        std::vector<ChunkEntry> chunks;
+        if (digest == nullptr || digest->chunkList.empty()) {
+            ADD_FAILURE() << "no chunk list for " << WideToUtf8(name);
+            return std::make_pair(std::string(), chunks);
+        }
+        const std::string list =
+            ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/") + ChunkListPath(digest->chunkList));
+        EXPECT_EQ(Sha256Of(list), digest->chunkList);
+        EXPECT_TRUE(ParseChunkList(list, &chunks, &problem)) << problem;
+        return std::make_pair(digest->chunkList, chunks);
+    };
+    auto rebuild = [&](const std::vector<ChunkEntry>& chunks) {
+        std::string file;
+        for (const ChunkEntry& chunk : chunks) {
+            const std::string package =
+                ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/" + chunk.folder + L"/vd_game.vdpkg"));
+            std::string bytes;
+            EXPECT_TRUE(GunzipMember(
+                package.substr(static_cast<size_t>(chunk.offset), chunk.length), &bytes));
+            EXPECT_EQ(Sha256Of(bytes), chunk.sha256);
+            EXPECT_EQ(bytes.size(), chunk.size);
+            file += bytes;
+        }
+        return file;
+    };
+    const auto one = chunksOf(L"packs\\one.pak");
+    EXPECT_EQ(rebuild(one.second), Joined(assets));
+    const auto two = chunksOf(L"packs\\two.pak");
+    EXPECT_GT(one.second.size(), 50u);
+
+    // Version 2: assets replaced, inserted and removed in one pack; the other unchanged.
+    assets[10] = testing::RandomBytes(20000, 9001);
+    assets.insert(assets.begin() + 60, testing::RandomBytes(15000, 9002));
+    assets.erase(assets.begin() + 90);
+    Write(L"game/packs/one.pak", Joined(assets));
+    m_options.previousConfig = config;
+    report = PackReport();
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    const auto patched = chunksOf(L"packs\\one.pak");
+    EXPECT_EQ(rebuild(patched.second), Joined(assets));
+    EXPECT_EQ(chunksOf(L"packs\\two.pak").first, two.first) << "an unchanged file keeps its list";
+    EXPECT_LE(report.newChunks, 10u);
+    EXPECT_GE(report.reusedChunks, one.second.size() - 10);
+    // The new content is 35 KB of random bytes: the patch is a few chunks and the list.
+    uint64_t wholeMember = 0;
+    for (const ResoureConfigInfo& record : Config()) {
+        wholeMember =
+            record.name == L"packs\\one.pak" ? static_cast<uint64_t>(record.length) : wholeMember;
+    }
+    EXPECT_LT(report.patchBytes, 200000u);
+    EXPECT_LT(report.patchBytes * 5, wholeMember);
+    // The earlier list stays: launchers still on version 1 may need it.
+    EXPECT_TRUE(PathExists(m_temp.Join(L"cdn/pyl/") + ChunkListPath(one.first)));
 }
 
 TEST(PackageBase, IsTheConfigPathWithoutItsLastTwoComponents) {

@@ -62,14 +62,10 @@ bool ReadPrivateKey(const std::wstring& path, std::string* privateKey, std::stri
     return true;
 }
 
-int64_t ReadReleaseCounter(const std::wstring& configFile) {
+bool ReadReleaseManifest(const std::wstring& configFile, ReleaseManifest* manifest) {
     std::string bytes, problem;
-    ReleaseManifest manifest;
-    if (!ReadBinaryFile(configFile + kReleaseManifestSuffix, &bytes) ||
-        !manifest.Parse(bytes, &problem)) {
-        return 0;
-    }
-    return manifest.release;
+    return ReadBinaryFile(configFile + kReleaseManifestSuffix, &bytes) &&
+           manifest->Parse(bytes, &problem);
 }
 
 bool WriteRelease(const std::wstring& configFile, const ReleaseManifest& manifest,

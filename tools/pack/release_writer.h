@@ -16,8 +16,8 @@ int MakeKeyPair(const std::wstring& outDir, std::string* publicText, std::string
 // Reads a "release.key" file. False with `error` when it holds no private key.
 bool ReadPrivateKey(const std::wstring& path, std::string* privateKey, std::string* error);
 
-// The release counter of the manifest beside `configFile`; 0 when there is none to read.
-int64_t ReadReleaseCounter(const std::wstring& configFile);
+// The manifest beside `configFile`; false when there is none to read.
+bool ReadReleaseManifest(const std::wstring& configFile, ReleaseManifest* manifest);
 
 // Writes the manifest beside `configFile`, and with a non-empty `privateKey` its signature,
 // each in one step. False with `error` otherwise.
