@@ -134,6 +134,21 @@ void ConsoleUpdater::PrintReleaseRefusal(const ReleaseRefusedNoticeInfo& refusal
     }
 }
 
+void ConsoleUpdater::PrintTransferTotals() {
+    int64_t fetched = 0, reused = 0;
+    m_pDownloader->GetTransferTotals(&fetched, &reused);
+    if (m_options.json) {
+        Json::Value event(Json::objectValue);
+        event["event"] = "transfer";
+        event["fetched_bytes"] = Json::Int64(fetched);
+        event["reused_bytes"] = Json::Int64(reused);
+        Print(JsonLine(event));
+    } else {
+        Print("fetched " + std::to_string(fetched) + " bytes from the CDN, reused " +
+              std::to_string(reused) + " bytes of local files");
+    }
+}
+
 void ConsoleUpdater::DrawLiveLine() {
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(m_fBar * kWidth);
@@ -314,6 +329,7 @@ int ConsoleUpdater::Run() {
     if (m_options.live) {
         fputs("\n", stdout);
     }
+    PrintTransferTotals();
     fflush(stdout);
     // An internet cafe's headless updates are counted too: the last event may still be on its
     // way. A slow or failing event log never holds the end up for longer, nor changes the code.

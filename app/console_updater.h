@@ -85,6 +85,8 @@ class ConsoleUpdater : public MainView, public MainController {
     void PrintRefusedFiles(const ResourceFailureNoticeInfo& failure);
     // A config its release refused: which check failed, on stderr and as an event with --json.
     void PrintReleaseRefusal(const ReleaseRefusedNoticeInfo& refusal);
+    // The bytes the run fetched from the CDN and those patches took from local files.
+    void PrintTransferTotals();
     bool AnswerBox(const std::wstring& text);
 
     ConsoleOptions m_options;

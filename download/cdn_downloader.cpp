@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "download/data_processors.h"
 #include "download/file_helpers.h"
+#include "download/gzip_member.h"
 #include "kwrt/deployment.h"
 
 namespace kwrt {
@@ -58,6 +59,11 @@ int CCDNResourceDownloader::DownloadConfig() {
     if (m_pDispatcher) {
         m_pDispatcher->ClearPending();
     }
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+        m_patches.clear();
+        m_chunkParts.clear();
+    }
     if (!ChecksReleases()) {
         return Download({ResourceDownloadItem()}, kCdnConfigText);
     }
@@ -93,6 +99,12 @@ int CCDNResourceDownloader::Download(const std::vector<ResourceDownloadItem>& it
         part.url = BuildUrl(type, item.folder);
         part.fileName = item.relativePath;
         part.downloadType = type;
+        if (type == kCdnGameResource) {
+            std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+            if (m_chunkParts.count(item.relativePath) != 0) {
+                part.downloadType = kCdnGameChunk;
+            }
+        }
         part.folder = item.folder;
         part.offset = item.offset;
         part.length = item.length;
@@ -158,6 +170,11 @@ DownloadDataProcessor* CCDNResourceDownloader::CreateDataProcessor(const Downloa
     std::unique_ptr<DownloadDataProcessor> processor;
     if (info.downloadType == kCdnConfigText) {
         processor = std::make_unique<CDNResourceConfigDataProcessor>(info);
+    } else if (info.downloadType == kCdnGameChunk) {
+        // A chunk's member is small: held in memory, unpacked and checked when complete.
+        auto text = std::make_unique<DownloadTextProcessor>(info);
+        text->m_nLimit = static_cast<size_t>(info.length);
+        processor = std::move(text);
     } else if (info.downloadType == kCdnReleaseManifest ||
                info.downloadType == kCdnReleaseSignature) {
         auto text = std::make_unique<DownloadTextProcessor>(info);
@@ -201,6 +218,8 @@ void CCDNResourceDownloader::OnTaskResult(const DownloadTaskResultInfo& result) 
     }
     if (result.downloadType == kCdnConfigText && !ChecksReleases()) {
         OnConfigResult(result, it->second.get());
+    } else if (result.downloadType == kCdnGameChunk) {
+        OnChunkResult(result, it->second.get());
     } else if (result.downloadType == kCdnConfigText ||
                result.downloadType == kCdnReleaseManifest ||
                result.downloadType == kCdnReleaseSignature) {
@@ -347,6 +366,142 @@ void CCDNResourceDownloader::OnResourceResult(const DownloadTaskResultInfo& resu
     }
 }
 
+std::vector<ResourceDownloadItem> CCDNResourceDownloader::AddPatch(
+    std::shared_ptr<PatchAssembly> assembly, const std::vector<ChunkEntry>& missing,
+    const ResourceDownloadItem& whole) {
+    std::vector<ResourceDownloadItem> items;
+    std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+    Patch& patch = m_patches[whole.relativePath];
+    patch.assembly = std::move(assembly);
+    patch.whole.url = BuildUrl(kCdnGameResource, whole.folder);
+    patch.whole.fileName = whole.relativePath;
+    patch.whole.downloadType = kCdnGameResource;
+    patch.whole.folder = whole.folder;
+    patch.whole.offset = whole.offset;
+    patch.whole.length = whole.length;
+    patch.ended = false;
+    for (size_t i = 0; i < missing.size(); ++i) {
+        ResourceDownloadItem item = whole;
+        // "=" never occurs in a file's name: no part is taken for a file.
+        item.relativePath = whole.relativePath + L"=" + std::to_wstring(i);
+        item.folder = missing[i].folder;
+        item.offset = missing[i].offset;
+        item.length = missing[i].length;
+        m_chunkParts[item.relativePath] = ChunkPart{whole.relativePath, missing[i]};
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+void CCDNResourceDownloader::AddFetchedBytes(int64_t bytes) {
+    m_nFetchedTotal.fetch_add(bytes);
+}
+
+void CCDNResourceDownloader::AddReusedBytes(int64_t bytes) {
+    m_nReusedTotal.fetch_add(bytes);
+}
+
+void CCDNResourceDownloader::GetTransferTotals(int64_t* fetched, int64_t* reused) {
+    *fetched = m_nFetchedTotal.load();
+    *reused = m_nReusedTotal.load();
+}
+
+void CCDNResourceDownloader::OnChunkResult(const DownloadTaskResultInfo& result,
+                                           DownloadDataProcessor* processor) {
+    ChunkPart part;
+    std::shared_ptr<PatchAssembly> assembly;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+        auto found = m_chunkParts.find(result.fileName);
+        if (found == m_chunkParts.end()) {
+            return;
+        }
+        part = found->second;
+        m_chunkParts.erase(found);
+        auto patch = m_patches.find(part.name);
+        if (patch == m_patches.end() || patch->second.ended) {
+            return;  // the file took the whole road already
+        }
+        assembly = patch->second.assembly;
+    }
+    {
+        // A chunk that fails is no failure of the batch: its file takes the whole road.
+        std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+        m_nResultBits |=
+            result.resultCode == HttpTransfer::kCancelled ? result.resultCode : HttpTransfer::kOk;
+    }
+    if (result.resultCode == HttpTransfer::kCancelled) {
+        return;
+    }
+    auto* text = dynamic_cast<DownloadTextProcessor*>(processor);
+    std::string bytes;
+    if (result.resultCode != HttpTransfer::kOk || text == nullptr) {
+        FallBackToWholeFile(part.name, L"a chunk could not be fetched");
+        return;
+    }
+    OnBytesWritten(result.length);
+    if (!GunzipMember(text->m_strText, &bytes) || !assembly->AddChunk(part.chunk.sha256, bytes)) {
+        FallBackToWholeFile(part.name, L"a chunk is not the one its list names");
+        return;
+    }
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_progressLock);
+        m_nFinishedPackedBytes += result.length;
+        m_nFinishedUnpackedBytes += static_cast<int64_t>(bytes.size());
+    }
+    if (!assembly->Ready()) {
+        return;
+    }
+    DownloadTaskInfo whole;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+        Patch& patch = m_patches[part.name];
+        if (patch.ended) {
+            return;
+        }
+        patch.ended = true;  // this thread completes it
+        whole = patch.whole;
+    }
+    std::wstring problem;
+    if (!assembly->Complete(&problem)) {
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+            m_patches[part.name].ended = false;
+        }
+        FallBackToWholeFile(part.name, problem);
+        return;
+    }
+    TraceText(L"补丁完成:\t" + part.name);
+    if (m_fnFileDownloaded) {
+        m_fnFileDownloaded(whole, kCdnSuccess);
+    }
+}
+
+void CCDNResourceDownloader::FallBackToWholeFile(const std::wstring& name,
+                                                 const std::wstring& why) {
+    DownloadTaskInfo whole;
+    std::shared_ptr<PatchAssembly> assembly;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_patchLock);
+        auto patch = m_patches.find(name);
+        if (patch == m_patches.end() || patch->second.ended) {
+            return;
+        }
+        patch->second.ended = true;
+        whole = patch->second.whole;
+        assembly = patch->second.assembly;
+    }
+    TraceText(L"补丁失败, 改为下载整个文件:\t" + name + L"\t" + why);
+    assembly->Abandon();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_progressLock);
+        m_nTotalBytes += whole.length;
+    }
+    // Called on a worker thread of the batch: the dispatcher's tasks take the part before they
+    // end, so the batch ends after it.
+    m_pDispatcher->AddTasks({whole});
+}
+
 void CCDNResourceDownloader::OnAllTasksFinished() {
     const int32_t type = m_nDownloadType.load();
     if (type == kCdnConfigText) {
@@ -409,6 +564,7 @@ int64_t CCDNResourceDownloader::EstimateBytesLeftToWrite() {
 }
 
 void CCDNResourceDownloader::OnBytesWritten(int64_t bytes) {
+    m_nFetchedTotal.fetch_add(bytes);
     int64_t downloaded, total;
     {
         std::lock_guard<std::recursive_mutex> lock(m_progressLock);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "download/patch_assembly.h"
 #include "download/task_dispatcher.h"
 #include "update/manifest.h"
 #include "update/release_manifest.h"
@@ -28,6 +29,7 @@ enum CdnDownloadType : int32_t {
     kCdnLauncherFile = 3,
     kCdnReleaseManifest = 4,
     kCdnReleaseSignature = 5,
+    kCdnGameChunk = 6,  // a chunk of a game file being patched
 };
 
 class CCDNResourceDownloader : public DownloaderTaskProcessor {
@@ -60,6 +62,18 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     std::wstring GetReleaseRefusal();
     // Fetches a batch of game resources (2) or launcher files (3). Always 1.
     int Download(const std::vector<ResourceDownloadItem>& items, int32_t type);
+    // Before the game's batch: the file of `whole` is patched by `assembly`, whose `missing`
+    // chunks the returned items fetch (they take the whole item's place in the batch). Should
+    // anything fail on that road, the whole member is fetched instead, once.
+    std::vector<ResourceDownloadItem> AddPatch(std::shared_ptr<PatchAssembly> assembly,
+                                               const std::vector<ChunkEntry>& missing,
+                                               const ResourceDownloadItem& whole);
+    // Bytes fetched from the CDN by every batch and request so far, and bytes the patches took
+    // from local files.
+    void AddFetchedBytes(int64_t bytes);
+    void AddReusedBytes(int64_t bytes);
+    void GetTransferTotals(int64_t* fetched, int64_t* reused);
+
     // Stops the running transfers; nothing when no download ever started.
     void StopAll();
     // Tasks still running. A new batch waits for 0: a task of the previous batch that ends
@@ -109,6 +123,9 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     // With a key, once the config, the manifest and the signature are in: the checks, then
     // the delivery.
     void FinishCheckedConfig();
+    void OnChunkResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
+    // Gives up patching the file of `name` and fetches its whole member, once.
+    void FallBackToWholeFile(const std::wstring& name, const std::wstring& why);
     void OnResourceResult(const DownloadTaskResultInfo& result, DownloadDataProcessor* processor);
 
     std::unique_ptr<DownloaderTaskDispatcher> m_pDispatcher;  // created by the first download
@@ -139,6 +156,22 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     ReleaseText m_configText, m_manifestText, m_signatureText;
     std::shared_ptr<const ReleaseManifest> m_pRelease;
     std::wstring m_strReleaseRefusal;
+
+    // The files being patched and their chunk parts, guarded by m_patchLock.
+    struct Patch {
+        std::shared_ptr<PatchAssembly> assembly;
+        DownloadTaskInfo whole;  // its whole member: the road when patching fails
+        bool ended = false;      // completed, or fallen back to the whole member
+    };
+    struct ChunkPart {
+        std::wstring name;  // of the file
+        ChunkEntry chunk;
+    };
+    std::recursive_mutex m_patchLock;
+    std::map<std::wstring, Patch> m_patches;         // by file name
+    std::map<std::wstring, ChunkPart> m_chunkParts;  // by part name: the file's, "=", a number
+    std::atomic<int64_t> m_nFetchedTotal{0};
+    std::atomic<int64_t> m_nReusedTotal{0};
 };
 
 }  // namespace kwrt

@@ -4,10 +4,14 @@
 #include <atomic>
 
 #include "core/codepage.h"
+#include "core/crypto.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/run_log.h"
+#include "download/data_processors.h"
 #include "download/file_helpers.h"
+#include "download/http_transfer.h"
+#include "update/chunk_list.h"
 
 namespace kwrt {
 
@@ -518,9 +522,83 @@ bool CResourceManager::CompareResources() {
         PostResourcesDone();
         return true;
     }
+    PlanPatches(&batch);
+    if (batch.empty()) {
+        TraceText(L"资源校验完毕,没有资源需要更新");
+        SaveLocalResourceInfo();
+        PostResourcesDone();
+        return true;
+    }
     Post(kResourceDownloadStarted);
     m_pDownloader->Download(batch, kCdnGameResource);
     return true;
+}
+
+void CResourceManager::PlanPatches(std::vector<ResourceDownloadItem>* batch) {
+    std::shared_ptr<const ReleaseManifest> release;
+    std::wstring base;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        release = m_pRelease;
+        base = m_strPackageBaseUrl;
+    }
+    if (!release) {
+        return;
+    }
+    std::vector<ResourceDownloadItem> planned;
+    for (ResourceDownloadItem& item : *batch) {
+        const ReleaseFileDigest* digest = release->Find(false, item.relativePath);
+        if (item.changeKind != ResourceDownloadItem::kChanged || digest == nullptr ||
+            digest->chunkList.empty() || !IsLocalFileExist(item.relativePath)) {
+            planned.push_back(std::move(item));
+            continue;
+        }
+        // The chunk list, fetched as the config is and checked against the release.
+        DownloadTaskInfo info;
+        info.url = base + ChunkListPath(digest->chunkList);
+        DownloadTextProcessor list(info);
+        list.m_nLimit = 64u << 20;
+        HttpTransfer transfer;
+        transfer.m_nAttempts = 3;
+        std::vector<ChunkEntry> chunks;
+        std::string problem;
+        const bool fetched =
+            transfer.Run(info.url, &list, HttpTransfer::kGet, L"", -1, 0) == HttpTransfer::kOk;
+        m_pDownloader->AddFetchedBytes(static_cast<int64_t>(list.m_strText.size()));
+        if (!fetched || Sha256Of(list.m_strText) != digest->chunkList ||
+            !ParseChunkList(list.m_strText, &chunks, &problem)) {
+            TraceText(L"无法获取分块列表, 下载整个文件:\t" + item.relativePath);
+            planned.push_back(std::move(item));
+            continue;
+        }
+        auto assembly =
+            std::make_shared<PatchAssembly>(JoinRelativePath(m_strGameDir, item.relativePath),
+                                            *digest, item.cdnHash, std::move(chunks));
+        std::vector<ChunkEntry> missing;
+        int64_t reused = 0;
+        if (!assembly->Prepare(release->chunking, &missing, &reused)) {
+            TraceText(L"无法读取本地文件, 下载整个文件:\t" + item.relativePath);
+            planned.push_back(std::move(item));
+            continue;
+        }
+        m_pDownloader->AddReusedBytes(reused);
+        if (missing.empty()) {
+            std::wstring why;
+            if (assembly->Complete(&why)) {
+                // Every chunk was in the copy already: recorded at once.
+                std::lock_guard<std::recursive_mutex> lock(m_lock);
+                m_localResources[item.relativePath].hash = VersionToken(item.cdnHash);
+                continue;
+            }
+            TraceText(L"补丁失败, 改为下载整个文件:\t" + item.relativePath + L"\t" + why);
+            planned.push_back(std::move(item));
+            continue;
+        }
+        for (ResourceDownloadItem& part : m_pDownloader->AddPatch(assembly, missing, item)) {
+            planned.push_back(std::move(part));
+        }
+    }
+    *batch = std::move(planned);
 }
 
 void CResourceManager::OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloadState state) {

@@ -131,6 +131,11 @@ class CResourceManager {
                           std::vector<ResourceDownloadItem>* removals, bool checkFiles);
     bool CompareLauncher(int* started);
     bool CompareResources();
+    // Where the release names chunk lists: every changed file of `batch` with an installed copy
+    // is rebuilt from that copy, and its whole item gives way to the items of the chunks the copy
+    // lacks (a file the copy holds entirely is rebuilt at once and recorded). A file whose list
+    // cannot be had, or whose copy cannot be read, keeps its whole item.
+    void PlanPatches(std::vector<ResourceDownloadItem>* batch);
     void OnFileDownloaded(const DownloadTaskInfo& info, CDNDownloadState state);
     void OnDownloadFinished(CDNDownloadState state, int32_t type);
     // Posts kDiskFullDuringDownload with what the downloader knows of it.
