@@ -34,6 +34,7 @@
 #include "tools/devserver/devserver.h"
 #include "tools/pack/packer.h"
 #include "tools/pack/release_writer.h"
+#include "update/chunk_list.h"
 #include "update/manifest.h"
 #include "update/release_manifest.h"
 
@@ -197,6 +198,8 @@ class KwrtUpdateTest : public ::testing::Test {
         options.packageSize = 100000;  // several packages
         options.signingKey = m_strSigningKey;
         options.expires = m_strExpires;
+        options.chunks = m_bChunks;
+        options.chunkThreshold = 200000;
         pack::PackReport report;
         std::string error;
         ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
@@ -242,6 +245,9 @@ class KwrtUpdateTest : public ::testing::Test {
                 m_nRepairDamaged = event["damaged"].asInt();
             } else if (event["event"].asString() == "release-refused") {
                 m_strReleaseRefusal = event["reason"].asString();
+            } else if (event["event"].asString() == "transfer") {
+                m_nFetchedBytes = event["fetched_bytes"].asInt64();
+                m_nReusedBytes = event["reused_bytes"].asInt64();
             } else if (event["event"].asString() == "file-refused") {
                 m_strFileRefusals +=
                     event["file"].asString() + ": " + event["reason"].asString() + "\n";
@@ -411,6 +417,8 @@ class KwrtUpdateTest : public ::testing::Test {
     std::string m_strFileRefusals;    // of its "file-refused" events, a line each
     std::wstring m_strSigningKey;     // with it, Pack signs the release
     std::string m_strExpires;
+    bool m_bChunks = false;  // with it, Pack cuts the larger files into chunks
+    int64_t m_nFetchedBytes = -1, m_nReusedBytes = -1;  // of the latest update's "transfer"
 };
 
 TEST_F(KwrtUpdateTest, InstallsUpdatesAndStartsTheGame) {
@@ -1396,6 +1404,119 @@ TEST_F(SignedReleaseTest, ARecordedFileOfAnotherSizeIsFetchedAgainAtTheNextStart
     EXPECT_EQ(
         FetchedSince(before),
         (std::set<std::wstring>{L"data\\d0\\f3.pak", L"data\\d1\\f4.pak", L"data\\d2\\f5.pak"}));
+}
+
+// Patches: a pack file of assets, published in chunks, signed.
+class PatchTest : public SignedReleaseTest {
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < 150; ++i) {
+            m_assets.push_back(testing::RandomBytes(4000 + static_cast<size_t>(i * 7919 % 30000),
+                                                    static_cast<unsigned>(5000 + i)));
+        }
+        WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+        m_bChunks = true;
+        SignedReleaseTest::SetUp();
+        InstallLauncher();
+        EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    }
+    std::string Joined() const {
+        std::string all;
+        for (const std::string& asset : m_assets) {
+            all += asset;
+        }
+        return all;
+    }
+    // Version 2: assets replaced, inserted and removed.
+    void PublishPatch() {
+        m_assets[20] = testing::RandomBytes(9000, 77001);
+        m_assets.insert(m_assets.begin() + 70, testing::RandomBytes(6000, 77002));
+        m_assets.erase(m_assets.begin() + 110);
+        WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+        Pack(ConfigPath());
+    }
+    int64_t WholeMemberBytes(const std::wstring& name) {
+        for (const ResoureConfigInfo& entry : Offered()) {
+            if (entry.name == name) {
+                return entry.length;
+            }
+        }
+        return 0;
+    }
+
+    std::vector<std::string> m_assets;
+};
+
+TEST_F(PatchTest, AChangedPackIsRebuiltFromItsCopyAndTheChunksItLacks) {
+    PublishPatch();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/packs/assets.pak"), Joined());
+    // 15 KB of new assets: a few chunks and the list, not the 2.4 MB pack.
+    EXPECT_GT(m_nReusedBytes, 2000000);
+    EXPECT_LT(m_nFetchedBytes * 10, WholeMemberBytes(L"packs\\assets.pak"));
+    EXPECT_FALSE(PathExists(m_strRoot + L"game/packs/assets.pak.p"));
+    EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"补丁完成:")),
+              std::string::npos);
+}
+
+TEST_F(PatchTest, AChunkThatIsNotItsHashOrACopyThatCannotBeReadTakesTheWholeFile) {
+    PublishPatch();
+    // Every chunk member of the version's new chunk package replaced by another of its length.
+    ReleaseManifest manifest;
+    std::string problem;
+    ASSERT_TRUE(manifest.Parse(ReadFileOrEmpty(ConfigPath() + L".release"), &problem));
+    std::vector<ChunkEntry> chunks;
+    ASSERT_TRUE(ParseChunkList(
+        ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/") +
+                        ChunkListPath(manifest.Find(false, L"packs\\assets.pak")->chunkList)),
+        &chunks, &problem));
+    SaveCdn(L"honest");
+    std::set<std::wstring> folders;
+    for (const ChunkEntry& chunk : chunks) {
+        const std::wstring path = m_temp.Join(L"cdn/pyl/" + chunk.folder + L"/vd_game.vdpkg");
+        std::string package = ReadFileOrEmpty(path);
+        std::string member = package.substr(static_cast<size_t>(chunk.offset), chunk.length);
+        std::string bytes;
+        ASSERT_TRUE(GunzipMember(member, &bytes));
+        bytes[bytes.size() / 2] ^= 1;
+        const std::string forged = GzipMember(bytes);
+        if (forged.size() == member.size() &&
+            chunk.folder != OfferedEntry(L"packs\\assets.pak").folder) {
+            package.replace(static_cast<size_t>(chunk.offset), forged.size(), forged);
+            testing::WriteFileOrFail(path, package);
+        }
+    }
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"补丁失败")),
+              std::string::npos);
+
+    // Version 3; the installed copy is a folder now: it cannot be read, the whole file comes.
+    ServeCdn(L"honest");
+    m_assets[5] = testing::RandomBytes(7000, 77003);
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+    Pack(ConfigPath());
+    const std::wstring copy = m_strRoot + L"game/packs/assets.pak";
+    RemoveFile(copy);
+    CreateDirectoryTree(copy);
+    EXPECT_NE(Update(WithKey()), 0);  // a folder where the file goes: it cannot be replaced
+    EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"无法读取本地文件")),
+              std::string::npos);
+    std::filesystem::remove_all(WideToUtf8(copy));
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+}
+
+TEST_F(PatchTest, AFreshInstallAndACdnWithoutChunksTakeTheWholeFiles) {
+    // The fresh install of SetUp fetched whole members: nothing was reused.
+    EXPECT_EQ(m_nReusedBytes, 0);
+    m_bChunks = false;
+    PublishPatch();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(m_nReusedBytes, 0);
+    EXPECT_GE(m_nFetchedBytes, WholeMemberBytes(L"packs\\assets.pak"));
 }
 
 TEST_F(KwrtUpdateTest, TheProgramSaysHowItIsUsed) {
