@@ -1508,6 +1508,45 @@ TEST_F(PatchTest, AChunkThatIsNotItsHashOrACopyThatCannotBeReadTakesTheWholeFile
     ExpectInstallationIsTheOfferedVersion();
 }
 
+TEST_F(PatchTest, AKilledPatchResumesAndRollsBackWithRecordsThatNeverClaimOtherContent) {
+    // A second pack, so that the process dies with one file patched and the other half-way.
+    std::vector<std::string> other;
+    for (int i = 0; i < 80; ++i) {
+        other.push_back(testing::RandomBytes(6000 + static_cast<size_t>(i * 104729 % 20000),
+                                             static_cast<unsigned>(8000 + i)));
+    }
+    auto joined = [](const std::vector<std::string>& parts) {
+        std::string all;
+        for (const std::string& part : parts) {
+            all += part;
+        }
+        return all;
+    };
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/other.pak"), joined(other));
+    Pack(ConfigPath());
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    const std::vector<std::string> assetsBefore = m_assets, otherBefore = other;
+    other[3] = testing::RandomBytes(12000, 88001);
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/other.pak"), joined(other));
+    PublishPatch();
+    EXPECT_EQ(Update(WithKey({L"--test-save-interval-ms", L"0", L"--test-exit-after-files", L"1"})),
+              137);
+    EXPECT_EQ(RecordsClaimingOtherContent(), std::vector<std::string>());
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    // Rolled back: the earlier content published again as a newer release, patched back.
+    m_assets = assetsBefore;
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/other.pak"), joined(otherBefore));
+    Pack(ConfigPath());
+    EXPECT_EQ(Update(WithKey()), 0) << m_strReleaseRefusal << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/packs/assets.pak"), Joined());
+    EXPECT_GT(m_nReusedBytes, 0);
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/packs/other.pak"), joined(otherBefore));
+    EXPECT_EQ(RecordsClaimingOtherContent(), std::vector<std::string>());
+}
+
 TEST_F(PatchTest, AFreshInstallAndACdnWithoutChunksTakeTheWholeFiles) {
     // The fresh install of SetUp fetched whole members: nothing was reused.
     EXPECT_EQ(m_nReusedBytes, 0);
