@@ -29,7 +29,7 @@ namespace {
 const char kUsage[] =
     "usage: kwrt-update [--notice URL] [--game-root DIR] [--no-launch] [--retries N] [--json]\n"
     "                   [--repair] [--event-log URL | --no-events] [--ca-file FILE]\n"
-    "                   [--release-key FILE]\n"
+    "                   [--release-key FILE | --release-manifest]\n"
     "                   PARAMETERS...\n"
     "\n"
     "Runs the launcher's update: waits while the game runs, asks the notice server for the\n"
@@ -58,6 +58,9 @@ const char kUsage[] =
     "                   only with a valid signature of its release manifest, and every file only\n"
     "                   with the size and SHA-256 the manifest names; a refusal ends with 4.\n"
     "                   Without a key, in the build or here, the network is trusted.\n"
+    "  --release-manifest  without a key, use the release manifest beside the config all\n"
+    "                   the same (unsigned): files are checked against it and patched from\n"
+    "                   their installed copies where it names chunk lists\n"
     "  --test-delay-ms MS  for tests: every pause of the road (the retry pause, the download\n"
     "                      tasks' poll, the game watch, the restart delay) lasts MS\n"
     "  --test-save-interval-ms MS  for tests: the shortest time between two saves of\n"
@@ -157,6 +160,8 @@ int main(int argc, char** argv) {
                              " holds no public key (release.pub, as kwrt-pack keygen makes it)");
             }
             CCDNResourceDownloader::GetInstance().SetReleaseKey(FormatPublicKeyText(key));
+        } else if (arg == L"--release-manifest") {
+            CCDNResourceDownloader::GetInstance().SetUnsignedManifests(true);
         } else if (arg == L"--test-save-interval-ms") {
             int interval = 0;
             if (!value(&text) || !ParseCount(text, &interval)) {

@@ -1547,6 +1547,28 @@ TEST_F(PatchTest, AKilledPatchResumesAndRollsBackWithRecordsThatNeverClaimOtherC
     EXPECT_EQ(RecordsClaimingOtherContent(), std::vector<std::string>());
 }
 
+TEST_F(PatchTest, WithoutAKeyAnUnsignedManifestPatchesWhereTheDeploymentAsksForIt) {
+    PublishPatch();
+    const size_t before = RequestCount();
+    EXPECT_EQ(Update({L"--release-manifest", L"--no-launch"}), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_GT(m_nReusedBytes, 2000000);
+    for (size_t i = before; i < ReadRequests().size(); ++i) {
+        EXPECT_EQ(ReadRequests()[i].find(".release.sig"), std::string::npos) << "no signature";
+    }
+    // A manifest of another config is not used: the whole files come, unchecked by it.
+    testing::WriteFileOrFail(ConfigPath() + L".release",
+                             ReadFileOrEmpty(ConfigPath() + L".release") + "\n");
+    m_assets[30] = testing::RandomBytes(3000, 77010);
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+    const std::string manifest = ReadFileOrEmpty(ConfigPath() + L".release");
+    Pack(ConfigPath());
+    testing::WriteFileOrFail(ConfigPath() + L".release", manifest);
+    EXPECT_EQ(Update({L"--release-manifest", L"--no-launch"}), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(m_nReusedBytes, 0);
+}
+
 TEST_F(PatchTest, AFreshInstallAndACdnWithoutChunksTakeTheWholeFiles) {
     // The fresh install of SetUp fetched whole members: nothing was reused.
     EXPECT_EQ(m_nReusedBytes, 0);

@@ -17,6 +17,14 @@ set(KWRT_RELEASE_KEY "" CACHE STRING
 if(NOT KWRT_RELEASE_KEY STREQUAL "" AND NOT KWRT_RELEASE_KEY MATCHES "^p256:[A-Za-z0-9+/]+=*$")
   message(FATAL_ERROR "KWRT_RELEASE_KEY is not a public key as kwrt-pack keygen prints it")
 endif()
+# Without a key: fetch the (unsigned) release manifest with the config all the same, for the
+# files' checks and the patches below file level. Off: the road stays the one without manifests.
+option(KWRT_RELEASE_MANIFEST "Use unsigned release manifests when no release key is set" OFF)
+if(KWRT_RELEASE_MANIFEST)
+  set(KWRT_RELEASE_MANIFEST_VALUE 1)
+else()
+  set(KWRT_RELEASE_MANIFEST_VALUE 0)
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in
                ${CMAKE_BINARY_DIR}/generated/kwrt/deployment.h @ONLY)
 

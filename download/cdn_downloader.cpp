@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/codepage.h"
+#include "core/crypto.h"
 #include "core/os.h"
 #include "core/paths.h"
 #include "core/run_log.h"
@@ -32,6 +33,7 @@ CCDNResourceDownloader& CCDNResourceDownloader::GetInstance() {
     static CCDNResourceDownloader* instance = [] {
         auto* downloader = new CCDNResourceDownloader();
         downloader->SetReleaseKey(KWRT_RELEASE_KEY);
+        downloader->SetUnsignedManifests(KWRT_RELEASE_MANIFEST != 0);
         return downloader;
     }();
     return *instance;
@@ -64,7 +66,7 @@ int CCDNResourceDownloader::DownloadConfig() {
         m_patches.clear();
         m_chunkParts.clear();
     }
-    if (!ChecksReleases()) {
+    if (!UsesManifests()) {
         return Download({ResourceDownloadItem()}, kCdnConfigText);
     }
     {
@@ -79,15 +81,17 @@ int CCDNResourceDownloader::DownloadConfig() {
     const std::wstring config = BuildUrl(kCdnConfigText, std::wstring());
     const size_t query = m_strConfigUrl.find(L'?');
     const size_t at = query == std::wstring::npos ? m_strConfigUrl.size() : query;
-    std::vector<DownloadTaskInfo> parts(3);
+    std::vector<DownloadTaskInfo> parts(ChecksReleases() ? 3 : 2);
     parts[0].url = config;
     parts[0].downloadType = kCdnConfigText;
     parts[1].url = std::wstring(config).insert(at, kReleaseManifestSuffix);
     parts[1].fileName = kReleaseManifestSuffix;
     parts[1].downloadType = kCdnReleaseManifest;
-    parts[2].url = std::wstring(config).insert(at, kReleaseSignatureSuffix);
-    parts[2].fileName = kReleaseSignatureSuffix;
-    parts[2].downloadType = kCdnReleaseSignature;
+    if (ChecksReleases()) {
+        parts[2].url = std::wstring(config).insert(at, kReleaseSignatureSuffix);
+        parts[2].fileName = kReleaseSignatureSuffix;
+        parts[2].downloadType = kCdnReleaseSignature;
+    }
     StartBatch(std::move(parts), kCdnConfigText);
     return 1;
 }
@@ -186,8 +190,8 @@ DownloadDataProcessor* CCDNResourceDownloader::CreateDataProcessor(const Downloa
         auto file = std::make_unique<CDNResourceDataProcessor>(info);
         file->SetBaseDir(info.downloadType == kCdnGameResource ? m_strResourceDir
                                                                : m_strLauncherDir);
-        if (ChecksReleases()) {
-            const std::shared_ptr<const ReleaseManifest> release = GetRelease();
+        const std::shared_ptr<const ReleaseManifest> release = GetRelease();
+        if (ChecksReleases() || release) {
             file->SetExpected(
                 release ? release->Find(info.downloadType == kCdnLauncherFile, info.fileName)
                         : nullptr);
@@ -216,7 +220,7 @@ void CCDNResourceDownloader::OnTaskResult(const DownloadTaskResultInfo& result) 
     if (it == m_processors.end()) {
         return;
     }
-    if (result.downloadType == kCdnConfigText && !ChecksReleases()) {
+    if (result.downloadType == kCdnConfigText && !UsesManifests()) {
         OnConfigResult(result, it->second.get());
     } else if (result.downloadType == kCdnGameChunk) {
         OnChunkResult(result, it->second.get());
@@ -292,6 +296,22 @@ void CCDNResourceDownloader::FinishCheckedConfig() {
     auto release = std::make_shared<ReleaseManifest>();
     std::string key;
     std::wstring refusal;
+    if (!ChecksReleases()) {
+        // Unsigned: a manifest of this config serves the checks of the files and the patches;
+        // without one, or with another config's, the road is the one without manifests.
+        std::string problem;
+        if (!manifest.fetched || !release->Parse(manifest.bytes, &problem) ||
+            release->configSha256 != Sha256Of(config.bytes)) {
+            TraceText(L"发布清单不可用, 不使用:\t" + Utf8ToWide(problem));
+            release.reset();
+        }
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_statusLock);
+            m_pRelease = release;
+        }
+        DeliverConfig(kCdnSuccess, &config.bytes);
+        return;
+    }
     if (!ParsePublicKeyText(m_strReleaseKey, &key)) {
         refusal = L"the release key of this launcher cannot be read";
     } else {
@@ -505,7 +525,7 @@ void CCDNResourceDownloader::FallBackToWholeFile(const std::wstring& name,
 void CCDNResourceDownloader::OnAllTasksFinished() {
     const int32_t type = m_nDownloadType.load();
     if (type == kCdnConfigText) {
-        if (ChecksReleases()) {
+        if (UsesManifests()) {
             FinishCheckedConfig();
         }
         return;

@@ -54,6 +54,10 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     // are not checked. Set before the first download.
     void SetReleaseKey(const std::string& text) { m_strReleaseKey = text; }
     bool ChecksReleases() const { return !m_strReleaseKey.empty(); }
+    // Without a key: whether the release manifest is fetched with the config all the same, for
+    // the files' checks and the patches it makes possible (it is trusted as the config is).
+    void SetUnsignedManifests(bool use) { m_bUnsignedManifests = use; }
+    bool UsesManifests() const { return ChecksReleases() || m_bUnsignedManifests; }
     // The highest release this installation has accepted; set before DownloadConfig.
     void SetAcceptedRelease(int64_t release) { m_nAcceptedRelease.store(release); }
     // The release the latest config was accepted with; null without a key or before one.
@@ -145,7 +149,8 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     WriteFailureInfo m_writeFailure;
     std::atomic<int32_t> m_nDownloadType{0};  // set by Download, read on the worker threads
 
-    std::string m_strReleaseKey;  // set before the first download, then only read
+    std::string m_strReleaseKey;        // set before the first download, then only read
+    bool m_bUnsignedManifests = false;  // the same
     std::atomic<int64_t> m_nAcceptedRelease{0};
     // Guarded by m_statusLock: what the config's batch brought (fetched: the body is there), the
     // release it was accepted with, and why it was refused.
