@@ -1456,6 +1456,7 @@ TEST_F(PatchTest, AChangedPackIsRebuiltFromItsCopyAndTheChunksItLacks) {
     EXPECT_GT(m_nReusedBytes, 2000000);
     EXPECT_LT(m_nFetchedBytes * 10, WholeMemberBytes(L"packs\\assets.pak"));
     EXPECT_FALSE(PathExists(m_strRoot + L"game/packs/assets.pak.p"));
+    EXPECT_FALSE(PathExists(m_strRoot + L"game/packs/assets.pak.c"));
     EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"补丁完成:")),
               std::string::npos);
 }

@@ -1,5 +1,6 @@
 #include "download/patch_assembly.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "core/crypto.h"
@@ -69,8 +70,8 @@ PatchAssembly::PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected,
       m_chunks(std::move(chunks)) {}
 
 PatchAssembly::~PatchAssembly() {
-    if (m_pTemp != nullptr) {
-        fclose(m_pTemp);
+    if (m_pKept != nullptr) {
+        fclose(m_pKept);
     }
 }
 
@@ -82,45 +83,33 @@ bool PatchAssembly::Prepare(const ChunkParameters& parameters, std::vector<Chunk
     if (!CutLocalFile(m_strFinalPath, parameters, &local)) {
         return false;
     }
-    FILE* source = OpenFile(m_strFinalPath, "rb");
-    m_pTemp = source != nullptr ? OpenFile(TempPath(), "w+b") : nullptr;
-    bool ok = source != nullptr && m_pTemp != nullptr;
-    std::string bytes;
-    int64_t position = 0;
+    int64_t total = 0;
     for (const ChunkEntry& chunk : m_chunks) {
-        if (!ok) {
-            break;
-        }
+        total += chunk.size;
         auto found = local.find(chunk.sha256);
         if (found != local.end() && found->second.size == chunk.size) {
-            bytes.resize(chunk.size);
-            ok = SeekFile(source, found->second.offset) &&
-                 fread(&bytes[0], 1, bytes.size(), source) == bytes.size() &&
-                 SeekFile(m_pTemp, position) &&
-                 fwrite(bytes.data(), 1, bytes.size(), m_pTemp) == bytes.size();
+            m_sources[chunk.sha256] = Source{false, found->second.offset};
             *reused += chunk.size;
-        } else {
-            std::vector<int64_t>& places = m_missing[chunk.sha256];
-            if (places.empty()) {
-                missing->push_back(chunk);
-            }
-            places.push_back(position);
+        } else if (m_sources.find(chunk.sha256) == m_sources.end() &&
+                   std::find_if(missing->begin(), missing->end(), [&](const ChunkEntry& other) {
+                       return other.sha256 == chunk.sha256;
+                   }) == missing->end()) {
+            missing->push_back(chunk);
         }
-        position += chunk.size;
     }
-    if (source != nullptr) {
-        fclose(source);
-    }
-    if (!ok || position != m_expected.size) {
-        if (m_pTemp != nullptr) {
-            fclose(m_pTemp);
-            m_pTemp = nullptr;
-        }
-        DeleteFileIfExists(TempPath());
-        m_missing.clear();
+    if (total != m_expected.size) {
         missing->clear();
         return false;
     }
+    m_nMissing = missing->size();
+    if (m_nMissing > 0) {
+        m_pKept = OpenFile(KeptChunksPath(), "wb");
+        if (m_pKept == nullptr) {
+            missing->clear();
+            return false;
+        }
+    }
+    m_bPrepared = true;
     return true;
 }
 
@@ -129,52 +118,71 @@ bool PatchAssembly::AddChunk(const std::string& sha256, const std::string& bytes
         return false;
     }
     std::lock_guard<std::mutex> lock(m_lock);
-    auto it = m_missing.find(sha256);
-    if (m_pTemp == nullptr || it == m_missing.end()) {
-        return it == m_missing.end() && m_pTemp != nullptr;  // a second copy of one added
+    if (!m_bPrepared) {
+        return false;  // abandoned
     }
-    for (int64_t place : it->second) {
-        if (!SeekFile(m_pTemp, place) ||
-            fwrite(bytes.data(), 1, bytes.size(), m_pTemp) != bytes.size()) {
-            return false;
-        }
+    if (m_sources.find(sha256) != m_sources.end()) {
+        return true;  // a second copy of one kept
     }
-    m_missing.erase(it);
+    if (m_pKept == nullptr || fwrite(bytes.data(), 1, bytes.size(), m_pKept) != bytes.size()) {
+        return false;
+    }
+    m_sources[sha256] = Source{true, m_nKeptBytes};
+    m_nKeptBytes += static_cast<int64_t>(bytes.size());
+    --m_nMissing;
     return true;
 }
 
 bool PatchAssembly::Ready() {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_pTemp != nullptr && m_missing.empty();
+    return m_bPrepared && m_nMissing == 0;
 }
 
 bool PatchAssembly::Complete(std::wstring* problem) {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_pTemp == nullptr || !m_missing.empty()) {
+    if (!m_bPrepared || m_nMissing != 0) {
         *problem = L"chunks are missing";
         return false;
     }
-    const bool closed = fclose(m_pTemp) == 0;
-    m_pTemp = nullptr;
-    // The whole file read once more: what the chunks made must be the release's file.
+    bool ok = true;
+    if (m_pKept != nullptr) {
+        ok = fclose(m_pKept) == 0;
+        m_pKept = nullptr;
+    }
+    // Written in order and hashed on the way: what the chunks make must be the release's file.
+    FILE* copy = OpenFile(m_strFinalPath, "rb");
+    FILE* kept = m_nKeptBytes > 0 ? OpenFile(KeptChunksPath(), "rb") : nullptr;
+    FILE* out = OpenFile(TempPath(), "wb");
+    ok = ok && copy != nullptr && out != nullptr && (m_nKeptBytes == 0 || kept != nullptr);
     Sha256 sha;
     Md5 md5;
     int64_t size = 0;
-    FILE* file = closed ? OpenFile(TempPath(), "rb") : nullptr;
-    bool read = file != nullptr;
-    if (file != nullptr) {
-        std::string block(kReadBlock, '\0');
-        size_t got;
-        while ((got = fread(&block[0], 1, block.size(), file)) > 0) {
-            sha.Update(block.data(), got);
-            md5.Update(block.data(), got);
-            size += static_cast<int64_t>(got);
-        }
-        read = ferror(file) == 0;
-        fclose(file);
+    std::string bytes;
+    for (size_t i = 0; ok && i < m_chunks.size(); ++i) {
+        const ChunkEntry& chunk = m_chunks[i];
+        const Source& source = m_sources.at(chunk.sha256);
+        FILE* from = source.kept ? kept : copy;
+        bytes.resize(chunk.size);
+        // Consecutive chunks of one source need no seek.
+        ok = SeekFile(from, source.offset) &&
+             fread(&bytes[0], 1, bytes.size(), from) == bytes.size() &&
+             fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+        sha.Update(bytes.data(), bytes.size());
+        md5.Update(bytes.data(), bytes.size());
+        size += chunk.size;
     }
-    if (!read) {
-        *problem = L"the rebuilt file cannot be read";
+    for (FILE* file : {copy, kept}) {
+        if (file != nullptr) {
+            fclose(file);
+        }
+    }
+    if (out != nullptr && fclose(out) != 0) {
+        ok = false;
+    }
+    m_bPrepared = false;
+    DeleteFileIfExists(KeptChunksPath());
+    if (!ok) {
+        *problem = L"the rebuilt file cannot be written: " + LastFileError().text;
     } else if (size != m_expected.size || sha.Final() != m_expected.sha256) {
         *problem = L"the rebuilt file is not the one the release names";
     } else if (!m_strMd5.empty() && Utf8ToWide(md5.FinalHex()) != m_strMd5) {
@@ -190,11 +198,12 @@ bool PatchAssembly::Complete(std::wstring* problem) {
 
 void PatchAssembly::Abandon() {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_pTemp != nullptr) {
-        fclose(m_pTemp);
-        m_pTemp = nullptr;
+    if (m_pKept != nullptr) {
+        fclose(m_pKept);
+        m_pKept = nullptr;
     }
-    m_missing.clear();
+    m_bPrepared = false;
+    DeleteFileIfExists(KeptChunksPath());
     DeleteFileIfExists(TempPath());
 }
 

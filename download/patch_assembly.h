@@ -1,7 +1,8 @@
 // A file rebuilt from its installed copy and fetched chunks instead of its whole member. The
-// copy is cut with the release's chunker; the chunks the new version keeps are copied at once
-// into "<final path>.p", each fetched chunk is written where the file's chunk list puts it, and
-// the whole is checked (size, SHA-256, the config's MD5) before it replaces the installed file.
+// copy is cut with the release's chunker; the chunks it lacks are fetched and kept, checked, in
+// "<final path>.c" as they arrive; once all are there the new file is written in order to
+// "<final path>.p" from the copy and the kept chunks, hashed as it is written, and checked
+// (size, SHA-256, the config's MD5) before it replaces the installed file.
 #pragma once
 
 #include <cstdint>
@@ -25,22 +26,22 @@ class PatchAssembly {
     PatchAssembly(const PatchAssembly&) = delete;
     PatchAssembly& operator=(const PatchAssembly&) = delete;
 
-    // Cuts the installed copy and writes the temporary file with every chunk it holds; `missing`
-    // gets one entry per distinct chunk still to fetch, `reused` the bytes taken from the copy.
-    // False on a read or write error, with nothing left behind.
+    // Cuts the installed copy: `missing` gets one entry per distinct chunk it lacks, `reused` the
+    // bytes the new file takes from it. False on a read error.
     bool Prepare(const ChunkParameters& parameters, std::vector<ChunkEntry>* missing,
                  int64_t* reused);
-    // A fetched chunk: written at each of its places. False when `bytes` are not that chunk.
+    // A fetched chunk, kept until the file is written. False when `bytes` are not that chunk.
     bool AddChunk(const std::string& sha256, const std::string& bytes);
     // Whether every missing chunk has been added.
     bool Ready();
-    // Checks the rebuilt file and renames it over the installed one. False (and nothing left of
-    // it) when it is not the release's file.
+    // Writes the new file, checks it and renames it over the installed one. False (and nothing
+    // left of it) when it is not the release's file or cannot be written.
     bool Complete(std::wstring* problem);
-    // Deletes the temporary file.
+    // Deletes the temporary files.
     void Abandon();
 
     std::wstring TempPath() const { return m_strFinalPath + L".p"; }
+    std::wstring KeptChunksPath() const { return m_strFinalPath + L".c"; }
 
   private:
     const std::wstring m_strFinalPath;
@@ -48,9 +49,17 @@ class PatchAssembly {
     const std::wstring m_strMd5;
     const std::vector<ChunkEntry> m_chunks;
 
+    struct Source {
+        bool kept = false;   // in the kept chunks' file; otherwise in the installed copy
+        int64_t offset = 0;  // there
+    };
+
     std::mutex m_lock;  // guards the members below: chunks arrive on several threads
-    FILE* m_pTemp = nullptr;
-    std::map<std::string, std::vector<int64_t>> m_missing;  // SHA-256 -> where it goes
+    bool m_bPrepared = false;
+    std::map<std::string, Source> m_sources;  // SHA-256 -> where its bytes are
+    size_t m_nMissing = 0;                    // distinct chunks still to come
+    FILE* m_pKept = nullptr;                  // the kept chunks' file, while it is filled
+    int64_t m_nKeptBytes = 0;
 };
 
 }  // namespace kwrt
