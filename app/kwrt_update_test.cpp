@@ -1459,6 +1459,22 @@ TEST_F(PatchTest, AChangedPackIsRebuiltFromItsCopyAndTheChunksItLacks) {
     EXPECT_FALSE(PathExists(m_strRoot + L"game/packs/assets.pak.c"));
     EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"补丁完成:")),
               std::string::npos);
+    EXPECT_NE(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"分块列表由增量重建:")),
+              std::string::npos)
+        << "the copy is version 1: the list comes as a delta from version 1's";
+
+    // A copy that is no longer the version the delta leads from takes the whole list.
+    std::string copy = ReadFileOrEmpty(m_strRoot + L"game/packs/assets.pak");
+    copy[copy.size() / 3] ^= 0x55;
+    testing::WriteFileOrFail(m_strRoot + L"game/packs/assets.pak", copy);
+    m_assets[40] = testing::RandomBytes(5000, 77020);
+    WriteBinaryFile(m_temp.Join(L"studio/game/packs/assets.pak"), Joined());
+    Pack(ConfigPath());
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strTrace).find(m_programs.TraceBytes(L"分块列表由增量重建:")),
+              std::string::npos);
+    EXPECT_GT(m_nReusedBytes, 2000000);
 }
 
 TEST_F(PatchTest, AChunkThatIsNotItsHashOrACopyThatCannotBeReadTakesTheWholeFile) {

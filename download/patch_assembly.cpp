@@ -15,14 +15,11 @@ namespace {
 
 constexpr size_t kReadBlock = 1u << 20;
 
-struct LocalChunk {
-    int64_t offset = 0;
-    uint32_t size = 0;
-};
+}  // namespace
 
-// The chunks of the file at `path`, by SHA-256: where the first of each lies.
-bool CutLocalFile(const std::wstring& path, const ChunkParameters& parameters,
-                  std::map<std::string, LocalChunk>* chunks) {
+bool PatchAssembly::Cut(const ChunkParameters& parameters) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const std::wstring& path = m_strFinalPath;
     FILE* file = OpenFile(path, "rb");
     if (file == nullptr) {
         return false;
@@ -33,7 +30,11 @@ bool CutLocalFile(const std::wstring& path, const ChunkParameters& parameters,
     int64_t start = 0, length = 0;
     size_t got;
     auto end = [&]() {
-        chunks->emplace(hash->Final(), LocalChunk{start, static_cast<uint32_t>(length)});
+        ChunkEntry chunk;
+        chunk.sha256 = hash->Final();
+        chunk.size = static_cast<uint32_t>(length);
+        m_local.emplace(chunk.sha256, LocalChunk{start, chunk.size});
+        m_localSequence.push_back(std::move(chunk));
         hash = std::make_unique<Sha256>();
         start += length;
         length = 0;
@@ -60,14 +61,10 @@ bool CutLocalFile(const std::wstring& path, const ChunkParameters& parameters,
     return !failed;
 }
 
-}  // namespace
-
-PatchAssembly::PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected, std::wstring md5,
-                             std::vector<ChunkEntry> chunks)
+PatchAssembly::PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected, std::wstring md5)
     : m_strFinalPath(std::move(finalPath)),
       m_expected(std::move(expected)),
-      m_strMd5(std::move(md5)),
-      m_chunks(std::move(chunks)) {}
+      m_strMd5(std::move(md5)) {}
 
 PatchAssembly::~PatchAssembly() {
     if (m_pKept != nullptr) {
@@ -75,15 +72,14 @@ PatchAssembly::~PatchAssembly() {
     }
 }
 
-bool PatchAssembly::Prepare(const ChunkParameters& parameters, std::vector<ChunkEntry>* missing,
-                            int64_t* reused) {
+bool PatchAssembly::Plan(std::vector<ChunkEntry> chunks, std::vector<ChunkEntry>* missing,
+                         int64_t* reused) {
     std::lock_guard<std::mutex> lock(m_lock);
     *reused = 0;
-    std::map<std::string, LocalChunk> local;
-    if (!CutLocalFile(m_strFinalPath, parameters, &local)) {
-        return false;
-    }
+    m_chunks = std::move(chunks);
+    const std::map<std::string, LocalChunk>& local = m_local;
     int64_t total = 0;
+    bool placed = true;
     for (const ChunkEntry& chunk : m_chunks) {
         total += chunk.size;
         auto found = local.find(chunk.sha256);
@@ -95,9 +91,10 @@ bool PatchAssembly::Prepare(const ChunkParameters& parameters, std::vector<Chunk
                        return other.sha256 == chunk.sha256;
                    }) == missing->end()) {
             missing->push_back(chunk);
+            placed = placed && chunk.length > 0;
         }
     }
-    if (total != m_expected.size) {
+    if (total != m_expected.size || !placed) {
         missing->clear();
         return false;
     }

@@ -20,16 +20,19 @@ namespace kwrt {
 
 class PatchAssembly {
   public:
-    PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected, std::wstring md5,
-                  std::vector<ChunkEntry> chunks);
+    PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected, std::wstring md5);
     ~PatchAssembly();
     PatchAssembly(const PatchAssembly&) = delete;
     PatchAssembly& operator=(const PatchAssembly&) = delete;
 
-    // Cuts the installed copy: `missing` gets one entry per distinct chunk it lacks, `reused` the
-    // bytes the new file takes from it. False on a read error.
-    bool Prepare(const ChunkParameters& parameters, std::vector<ChunkEntry>* missing,
-                 int64_t* reused);
+    // Cuts the installed copy. False on a read error.
+    bool Cut(const ChunkParameters& parameters);
+    // The installed copy's chunks in order (SHA-256 and size): the base of a chunk delta.
+    const std::vector<ChunkEntry>& LocalSequence() const { return m_localSequence; }
+    // Plans the new file from its chunk list: `missing` gets one entry per distinct chunk the
+    // copy lacks, `reused` the bytes taken from the copy. False when the list does not make the
+    // release's file or names no place for a chunk the copy lacks.
+    bool Plan(std::vector<ChunkEntry> chunks, std::vector<ChunkEntry>* missing, int64_t* reused);
     // A fetched chunk, kept until the file is written. False when `bytes` are not that chunk.
     bool AddChunk(const std::string& sha256, const std::string& bytes);
     // Whether every missing chunk has been added.
@@ -47,7 +50,14 @@ class PatchAssembly {
     const std::wstring m_strFinalPath;
     const ReleaseFileDigest m_expected;
     const std::wstring m_strMd5;
-    const std::vector<ChunkEntry> m_chunks;
+    std::vector<ChunkEntry> m_chunks;         // set by Plan
+    std::vector<ChunkEntry> m_localSequence;  // set by Cut
+
+    struct LocalChunk {
+        int64_t offset = 0;
+        uint32_t size = 0;
+    };
+    std::map<std::string, LocalChunk> m_local;  // set by Cut: the copy's chunks by SHA-256
 
     struct Source {
         bool kept = false;   // in the kept chunks' file; otherwise in the installed copy

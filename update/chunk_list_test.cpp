@@ -56,5 +56,49 @@ TEST(ChunkList, RefusesDamagedLists) {
     }
 }
 
+ChunkEntry Chunk(int content, const wchar_t* folder = L"pkg-0000000000000001") {
+    ChunkEntry chunk;
+    chunk.sha256 = Sha256Of("chunk " + std::to_string(content));
+    chunk.size = 1000u + static_cast<uint32_t>(content);
+    chunk.folder = folder;
+    chunk.offset = content * 100;
+    chunk.length = 90;
+    return chunk;
+}
+
+TEST(ChunkDelta, RebuildsTheTargetFromTheBaseInFewBytes) {
+    std::vector<ChunkEntry> base, target;
+    for (int i = 0; i < 1000; ++i) {
+        base.push_back(Chunk(i));
+    }
+    target = base;
+    target[100] = Chunk(5000, L"pkg-0000000000000002");                         // replaced
+    target.insert(target.begin() + 500, Chunk(5001, L"pkg-0000000000000002"));  // inserted
+    target.erase(target.begin() + 800);                                         // removed
+    target.push_back(base[3]);                                                  // moved
+    const std::string delta = FormatChunkDelta(base, target);
+    EXPECT_LT(delta.size(), 200u) << "a list would take " << FormatChunkList(target).size();
+    std::vector<ChunkEntry> rebuilt;
+    std::string problem;
+    ASSERT_TRUE(ApplyChunkDelta(base, delta, &rebuilt, &problem)) << problem;
+    EXPECT_EQ(ChunkListId(rebuilt), ChunkListId(target));
+    EXPECT_EQ(rebuilt[100].folder, L"pkg-0000000000000002");  // new chunks keep their places
+    EXPECT_EQ(rebuilt[100].offset, 500000);
+
+    // The identity is of the chunks alone: not of where they lie, but of their order.
+    std::vector<ChunkEntry> moved = target;
+    moved[0].offset += 7;
+    EXPECT_EQ(ChunkListId(moved), ChunkListId(target));
+    std::swap(moved[0], moved[1]);
+    EXPECT_NE(ChunkListId(moved), ChunkListId(target));
+
+    // Against another base the result is another list, and a damaged delta is refused.
+    std::vector<ChunkEntry> shorter(base.begin(), base.begin() + 10);
+    EXPECT_FALSE(ApplyChunkDelta(shorter, delta, &rebuilt, &problem));
+    EXPECT_FALSE(ApplyChunkDelta(base, delta.substr(0, delta.size() - 1), &rebuilt, &problem));
+    EXPECT_FALSE(ApplyChunkDelta(base, delta + "x", &rebuilt, &problem));
+    EXPECT_FALSE(ApplyChunkDelta(base, FormatChunkList(target), &rebuilt, &problem));
+}
+
 }  // namespace
 }  // namespace kwrt

@@ -65,8 +65,12 @@ bool ParseCount(const std::string& text, int64_t* value) {
 
 }  // namespace
 
-std::wstring ChunkListPath(const std::string& sha256) {
-    return L"chunk-lists/" + Utf8ToWide(HexLower(sha256));
+std::wstring ChunkListPath(const std::string& id) {
+    return L"chunk-lists/" + Utf8ToWide(HexLower(id));
+}
+
+std::wstring ChunkDeltaPath(const std::string& id, const std::string& base) {
+    return ChunkListPath(id) + L".from-" + Utf8ToWide(HexLower(base));
 }
 
 void ReleaseManifest::AddFile(bool launcher, const std::wstring& name, ReleaseFileDigest digest) {
@@ -130,9 +134,12 @@ std::string ReleaseManifest::Format() const {
         text += HexLower(file->second.sha256) + "\t" + std::to_string(file->second.size) + "\t" +
                 (file->first[0] == 'l' ? "launcher" : "res") + "\t";
         if (chunked) {
-            text += (file->second.chunkList.empty() ? std::string("-")
-                                                    : HexLower(file->second.chunkList)) +
-                    "\t";
+            text += file->second.chunkList.empty() ? std::string("-")
+                                                   : HexLower(file->second.chunkList);
+            if (!file->second.deltaBase.empty()) {
+                text += "+" + HexLower(file->second.deltaBase);
+            }
+            text += "\t";
         }
         text += file->first.substr(2) + "\n";
     }
@@ -202,7 +209,17 @@ bool ReleaseManifest::Parse(const std::string& bytes, std::string* problem) {
         const size_t nameAt = tab4 == std::string::npos ? tab4 : tab4 + 1;
         ReleaseFileDigest digest;
         if (chunked && tab4 != std::string::npos) {
-            const std::string list = line.substr(tab3 + 1, tab4 - tab3 - 1);
+            std::string list = line.substr(tab3 + 1, tab4 - tab3 - 1);
+            const size_t plus = list.find('+');
+            if (plus != std::string::npos) {
+                if (!ParseHex(list.substr(plus + 1), &digest.deltaBase) ||
+                    digest.deltaBase.size() != kDeltaBaseBytes) {
+                    *problem =
+                        "line " + std::to_string(m_files.size() + 2) + " names no delta base";
+                    return false;
+                }
+                list.erase(plus);
+            }
             if (list != "-" &&
                 (!ParseHex(list, &digest.chunkList) || digest.chunkList.size() != kSha256Bytes)) {
                 *problem = "line " + std::to_string(m_files.size() + 2) + " names no chunk list";

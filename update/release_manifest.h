@@ -6,8 +6,9 @@
 //   <sha256 hex>\t<size>\t<res|launcher>\t<name as in the config, UTF-8>
 //
 // Format 2, written when files are chunked, adds the chunker's parameters to the header
-// ("chunks":{"min":4096,"avg":16384,"max":65536}) and a field before the name: the SHA-256 of
-// the file's chunk list, or "-" for a file published whole only.
+// ("chunks":{"min":4096,"avg":16384,"max":65536}) and a field before the name: the identity of
+// the file's chunk list in hex, or "-" for a file published whole only; after a "+", the first
+// 8 bytes of the identity of the earlier list a chunk delta leads from.
 //
 // Lines per file keep a manifest of a few hundred thousand files cheap to read in a 32-bit
 // process; later formats add members to the header.
@@ -30,11 +31,15 @@ extern const wchar_t kReleaseSignatureSuffix[];
 struct ReleaseFileDigest {
     std::string sha256;     // 32 raw bytes
     int64_t size = 0;       // unpacked
-    std::string chunkList;  // the SHA-256 of its chunk list, 32 raw bytes; empty: none
+    std::string chunkList;  // the identity of its chunk list, 32 raw bytes; empty: none
+    std::string deltaBase;  // 8 raw bytes of the earlier list's identity; empty: no delta
 };
 
-// Where a chunk list lies below the package base: "chunk-lists/<its SHA-256 in hex>".
-std::wstring ChunkListPath(const std::string& sha256);
+constexpr size_t kDeltaBaseBytes = 8;
+// Where a chunk list lies below the package base, "chunk-lists/<identity in hex>", and the delta
+// to it from the list whose identity starts with `base`: "<that>.from-<base in hex>".
+std::wstring ChunkListPath(const std::string& id);
+std::wstring ChunkDeltaPath(const std::string& id, const std::string& base);
 
 class ReleaseManifest {
   public:

@@ -50,6 +50,7 @@ TEST(ReleaseManifest, ChunkedFilesNameTheirChunkListsInFormatTwo) {
     written.chunking = ChunkParameters{2048, 8192, 32768};
     ReleaseFileDigest pack = DigestOf("pack");
     pack.chunkList = Sha256Of("list");
+    pack.deltaBase = Sha256Of("old list").substr(0, kDeltaBaseBytes);
     written.AddFile(false, L"data\\a.pak", pack);
     written.AddFile(false, L"small.txt", DigestOf("small"));
     const std::string bytes = written.Format();
@@ -60,6 +61,8 @@ TEST(ReleaseManifest, ChunkedFilesNameTheirChunkListsInFormatTwo) {
     std::string problem;
     ASSERT_TRUE(read.Parse(bytes, &problem)) << problem;
     EXPECT_EQ(read.Find(false, L"data\\a.pak")->chunkList, Sha256Of("list"));
+    EXPECT_EQ(read.Find(false, L"data\\a.pak")->deltaBase, Sha256Of("old list").substr(0, 8));
+    EXPECT_TRUE(read.Find(false, L"small.txt")->deltaBase.empty());
     EXPECT_TRUE(read.Find(false, L"small.txt")->chunkList.empty());
     EXPECT_EQ(read.chunking.avg, 8192u);
     EXPECT_EQ(read.Format(), bytes);

@@ -553,31 +553,50 @@ void CResourceManager::PlanPatches(std::vector<ResourceDownloadItem>* batch) {
             planned.push_back(std::move(item));
             continue;
         }
-        // The chunk list, fetched as the config is and checked against the release.
-        DownloadTaskInfo info;
-        info.url = base + ChunkListPath(digest->chunkList);
-        DownloadTextProcessor list(info);
-        list.m_nLimit = 64u << 20;
-        HttpTransfer transfer;
-        transfer.m_nAttempts = 3;
-        std::vector<ChunkEntry> chunks;
-        std::string problem;
-        const bool fetched =
-            transfer.Run(info.url, &list, HttpTransfer::kGet, L"", -1, 0) == HttpTransfer::kOk;
-        m_pDownloader->AddFetchedBytes(static_cast<int64_t>(list.m_strText.size()));
-        if (!fetched || Sha256Of(list.m_strText) != digest->chunkList ||
-            !ParseChunkList(list.m_strText, &chunks, &problem)) {
-            TraceText(L"无法获取分块列表, 下载整个文件:\t" + item.relativePath);
+        auto assembly = std::make_shared<PatchAssembly>(
+            JoinRelativePath(m_strGameDir, item.relativePath), *digest, item.cdnHash);
+        if (!assembly->Cut(release->chunking)) {
+            TraceText(L"无法读取本地文件, 下载整个文件:\t" + item.relativePath);
             planned.push_back(std::move(item));
             continue;
         }
-        auto assembly =
-            std::make_shared<PatchAssembly>(JoinRelativePath(m_strGameDir, item.relativePath),
-                                            *digest, item.cdnHash, std::move(chunks));
+        // The chunk list: rebuilt from the delta when the copy is the version it leads from,
+        // else fetched whole; either way it must have the release's identity.
+        auto fetch = [&](const std::wstring& relative, std::string* bytes) {
+            DownloadTaskInfo info;
+            info.url = base + relative;
+            DownloadTextProcessor text(info);
+            text.m_nLimit = 64u << 20;
+            HttpTransfer transfer;
+            transfer.m_nAttempts = 3;
+            const bool fetched =
+                transfer.Run(info.url, &text, HttpTransfer::kGet, L"", -1, 0) == HttpTransfer::kOk;
+            m_pDownloader->AddFetchedBytes(static_cast<int64_t>(text.m_strText.size()));
+            *bytes = std::move(text.m_strText);
+            return fetched;
+        };
+        std::vector<ChunkEntry> chunks;
+        std::string bytes, problem;
+        bool listed = false;
+        if (!digest->deltaBase.empty() &&
+            ChunkListId(assembly->LocalSequence()).compare(0, kDeltaBaseBytes, digest->deltaBase) ==
+                0) {
+            listed = fetch(ChunkDeltaPath(digest->chunkList, digest->deltaBase), &bytes) &&
+                     ApplyChunkDelta(assembly->LocalSequence(), bytes, &chunks, &problem) &&
+                     ChunkListId(chunks) == digest->chunkList;
+            if (listed) {
+                TraceText(L"分块列表由增量重建:\t" + item.relativePath);
+            }
+        }
+        if (!listed) {
+            listed = fetch(ChunkListPath(digest->chunkList), &bytes) &&
+                     ParseChunkList(bytes, &chunks, &problem) &&
+                     ChunkListId(chunks) == digest->chunkList;
+        }
         std::vector<ChunkEntry> missing;
         int64_t reused = 0;
-        if (!assembly->Prepare(release->chunking, &missing, &reused)) {
-            TraceText(L"无法读取本地文件, 下载整个文件:\t" + item.relativePath);
+        if (!listed || !assembly->Plan(std::move(chunks), &missing, &reused)) {
+            TraceText(L"无法获取分块列表, 下载整个文件:\t" + item.relativePath);
             planned.push_back(std::move(item));
             continue;
         }

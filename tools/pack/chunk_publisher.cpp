@@ -38,8 +38,8 @@ bool ChunkPublisher::LoadPrevious(const ReleaseManifest& previous, std::string* 
         const std::wstring path = JoinRelativePath(m_strBaseDir, ChunkListPath(digest.chunkList));
         std::string bytes, problem;
         std::vector<ChunkEntry> chunks;
-        if (!ReadBinaryFile(path, &bytes) || Sha256Of(bytes) != digest.chunkList ||
-            !ParseChunkList(bytes, &chunks, &problem)) {
+        if (!ReadBinaryFile(path, &bytes) || !ParseChunkList(bytes, &chunks, &problem) ||
+            ChunkListId(chunks) != digest.chunkList) {
             *error = "cannot read the chunk list " + WideToUtf8(path) + " of " + WideToUtf8(name) +
                      " that the previous version names";
             readable = false;
@@ -47,11 +47,11 @@ bool ChunkPublisher::LoadPrevious(const ReleaseManifest& previous, std::string* 
         }
         m_previousLists[name] = digest.chunkList;
         std::set<std::string>& own = m_previousChunks[name];
-        for (ChunkEntry& chunk : chunks) {
+        for (const ChunkEntry& chunk : chunks) {
             own.insert(chunk.sha256);
-            std::string sha = chunk.sha256;
-            m_published.emplace(std::move(sha), std::move(chunk));
+            m_published.emplace(chunk.sha256, chunk);
         }
+        m_previousSequences[name] = std::move(chunks);
     });
     return readable;
 }
@@ -72,6 +72,7 @@ bool ChunkPublisher::AddFile(size_t index, const std::wstring& name, const std::
     FileChunks result;
     result.index = index;
     result.patched = previous != m_previousChunks.end();
+    result.name = name;
     // One chunk: an earlier version's member, one of this run, or a new member now.
     auto emit = [&](const std::string& bytes) {
         ChunkEntry entry;
@@ -145,7 +146,7 @@ bool ChunkPublisher::AddFile(size_t index, const std::wstring& name, const std::
     return ok;
 }
 
-bool ChunkPublisher::Finish(std::map<size_t, std::string>* lists, std::string* error) {
+bool ChunkPublisher::Finish(std::map<size_t, ListNames>* lists, std::string* error) {
     if (!m_writer.Flush(error)) {
         return false;
     }
@@ -158,22 +159,38 @@ bool ChunkPublisher::Finish(std::map<size_t, std::string>* lists, std::string* e
                 file.chunks[i].length = static_cast<uint32_t>(member.length);
             }
         }
-        const std::string bytes = FormatChunkList(file.chunks);
-        const std::string sha = Sha256Of(bytes);
-        const std::wstring path = JoinRelativePath(m_strBaseDir, ChunkListPath(sha));
-        if (!CanOpenForReading(path)) {
-            if (!WriteBinaryFile(path, bytes)) {
-                *error = "cannot write the chunk list " + WideToUtf8(path);
+        ListNames& names = (*lists)[file.index];
+        names.id = ChunkListId(file.chunks);
+        if (!WriteObject(ChunkListPath(names.id), FormatChunkList(file.chunks), error)) {
+            return false;
+        }
+        if (file.patched) {
+            // Players with the earlier version fetch the delta from its list instead.
+            const std::string& base = m_previousLists.at(file.name);
+            names.deltaBase = base.substr(0, kDeltaBaseBytes);
+            const std::string delta =
+                FormatChunkDelta(m_previousSequences.at(file.name), file.chunks);
+            if (!WriteObject(ChunkDeltaPath(names.id, names.deltaBase), delta, error)) {
                 return false;
             }
-            m_writtenLists.push_back(path);
-            m_report->uploadBytes += bytes.size();
-        }
-        (*lists)[file.index] = sha;
-        if (file.patched) {
-            m_nPatchBytes += bytes.size();  // the list comes with the patch
+            m_nPatchBytes += delta.size();
         }
     }
+    return true;
+}
+
+bool ChunkPublisher::WriteObject(const std::wstring& relative, const std::string& bytes,
+                                 std::string* error) {
+    const std::wstring path = JoinRelativePath(m_strBaseDir, relative);
+    if (CanOpenForReading(path)) {
+        return true;  // named by its content: published before
+    }
+    if (!WriteBinaryFile(path, bytes)) {
+        *error = "cannot write " + WideToUtf8(path);
+        return false;
+    }
+    m_writtenLists.push_back(path);
+    m_report->uploadBytes += bytes.size();
     return true;
 }
 

@@ -35,21 +35,31 @@ class ChunkPublisher {
     // `index` says which result of Finish is its list's SHA-256.
     bool AddFile(size_t index, const std::wstring& name, const std::wstring& path,
                  std::string* error);
-    // Ends the chunk packages and writes the lists: `lists[index]` is each added file's list's
-    // SHA-256.
-    bool Finish(std::map<size_t, std::string>* lists, std::string* error);
+    // What the manifest names for a chunked file: its list's identity, and the start of the
+    // identity of the earlier list its delta leads from (empty: no delta).
+    struct ListNames {
+        std::string id;
+        std::string deltaBase;
+    };
+    // Ends the chunk packages and writes the lists, and for each file the earlier version had
+    // in chunks the delta from that list: `lists[index]` for each added file.
+    bool Finish(std::map<size_t, ListNames>* lists, std::string* error);
     // Removes what this run wrote, after a failure.
     void Discard();
 
     // What a player on the earlier version fetches to patch the files added: the chunk members
-    // its copy of each file lacks, and the file's chunk list.
+    // its copy of each file lacks, and the file's chunk delta.
     uint64_t PatchBytes() const { return m_nPatchBytes; }
     size_t NewChunks() const { return m_newChunks.size(); }
     size_t ReusedChunks() const { return m_nReused; }
 
   private:
+    // Writes an object named by its content below the base, unless it is there already.
+    bool WriteObject(const std::wstring& relative, const std::string& bytes, std::string* error);
+
     struct FileChunks {
         size_t index = 0;
+        std::wstring name;
         bool patched = false;            // the earlier version had it chunked: players patch it
         std::vector<ChunkEntry> chunks;  // located once the packages are flushed
         std::vector<size_t> fresh;       // per chunk: its new member's record, or SIZE_MAX
@@ -63,7 +73,8 @@ class ChunkPublisher {
     std::map<std::string, ChunkEntry> m_published;        // earlier versions' chunks by SHA-256
     std::map<std::string, size_t> m_fresh;                // this run's by SHA-256: their record
     std::map<std::wstring, std::string> m_previousLists;  // name -> the earlier list's SHA-256
-    std::map<std::wstring, std::set<std::string>> m_previousChunks;  // name -> its chunks
+    std::map<std::wstring, std::set<std::string>> m_previousChunks;       // name -> its chunks
+    std::map<std::wstring, std::vector<ChunkEntry>> m_previousSequences;  // name -> its list
     bool m_bSameParameters = false;
     std::vector<FileChunks> m_files;
     std::vector<std::wstring> m_writtenLists;

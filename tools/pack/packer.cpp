@@ -397,14 +397,15 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 return 1;
             }
         }
-        std::map<size_t, std::string> lists;
+        std::map<size_t, ChunkPublisher::ListNames> lists;
         if (!chunks.Finish(&lists, error)) {
             chunks.Discard();
             writer.Discard();
             return 1;
         }
         for (auto& list : lists) {
-            digests[list.first].chunkList = list.second;
+            digests[list.first].chunkList = list.second.id;
+            digests[list.first].deltaBase = list.second.deltaBase;
         }
         report->patchBytes += chunks.PatchBytes();
         report->newChunks = chunks.NewChunks();

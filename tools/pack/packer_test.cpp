@@ -445,8 +445,8 @@ TEST_F(PackerTest, ChunksAreStoredOnceAndAPatchFetchesOnlyWhatChanged) {
         }
         const std::string list =
             ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/") + ChunkListPath(digest->chunkList));
-        EXPECT_EQ(Sha256Of(list), digest->chunkList);
         EXPECT_TRUE(ParseChunkList(list, &chunks, &problem)) << problem;
+        EXPECT_EQ(ChunkListId(chunks), digest->chunkList);
         return std::make_pair(digest->chunkList, chunks);
     };
     auto rebuild = [&](const std::vector<ChunkEntry>& chunks) {
@@ -489,8 +489,16 @@ TEST_F(PackerTest, ChunksAreStoredOnceAndAPatchFetchesOnlyWhatChanged) {
     }
     EXPECT_LT(report.patchBytes, 200000u);
     EXPECT_LT(report.patchBytes * 5, wholeMember);
-    // The earlier list stays: launchers still on version 1 may need it.
+    // The earlier list stays: launchers still on version 1 may need it. Those on version 1 fetch
+    // the delta from it, which rebuilds the new list.
     EXPECT_TRUE(PathExists(m_temp.Join(L"cdn/pyl/") + ChunkListPath(one.first)));
+    const std::string delta = ReadFileOrEmpty(
+        m_temp.Join(L"cdn/pyl/") + ChunkDeltaPath(patched.first, one.first.substr(0, 8)));
+    std::vector<ChunkEntry> rebuilt;
+    std::string problem;
+    ASSERT_TRUE(ApplyChunkDelta(one.second, delta, &rebuilt, &problem)) << problem;
+    EXPECT_EQ(ChunkListId(rebuilt), patched.first);
+    EXPECT_LT(delta.size(), 1000u);
 }
 
 TEST(PackageBase, IsTheConfigPathWithoutItsLastTwoComponents) {
