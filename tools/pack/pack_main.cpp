@@ -41,7 +41,7 @@ const char kUsage[] =
     "it. sign signs a published version again, with a new expiry (none without --expires).\n"
     "\n"
     "With --chunks, every game file of at least --chunk-threshold bytes (1 MiB) is also cut into\n"
-    "content-defined chunks of --chunk-min/--chunk-avg/--chunk-max bytes (4096/16384/65536;\n"
+    "content-defined chunks of --chunk-min/--chunk-avg/--chunk-max bytes (2048/8192/32768;\n"
     "avg a power of two), each distinct chunk stored once as a gzip member beside the whole\n"
     "files, and its chunk list (PACKAGE_BASE/chunk-lists/SHA256) named by the manifest: a player\n"
     "with a copy of the previous version fetches only the chunks it lacks.\n"
