@@ -200,6 +200,9 @@ class KwrtUpdateTest : public ::testing::Test {
         options.expires = m_strExpires;
         options.chunks = m_bChunks;
         options.chunkThreshold = 200000;
+        if (m_nMaxMemberBytes > 0) {
+            options.maxMemberBytes = m_nMaxMemberBytes;
+        }
         pack::PackReport report;
         std::string error;
         ASSERT_EQ(pack::Pack(options, &report, &error), 0) << error;
@@ -417,7 +420,8 @@ class KwrtUpdateTest : public ::testing::Test {
     std::string m_strFileRefusals;    // of its "file-refused" events, a line each
     std::wstring m_strSigningKey;     // with it, Pack signs the release
     std::string m_strExpires;
-    bool m_bChunks = false;  // with it, Pack cuts the larger files into chunks
+    bool m_bChunks = false;          // with it, Pack cuts the larger files into chunks
+    uint64_t m_nMaxMemberBytes = 0;  // the largest member Pack may write; 0: the config's limit
     int64_t m_nFetchedBytes = -1, m_nReusedBytes = -1;  // of the latest update's "transfer"
 };
 
@@ -1584,6 +1588,35 @@ TEST_F(PatchTest, WithoutAKeyAnUnsignedManifestPatchesWhereTheDeploymentAsksForI
     EXPECT_EQ(Update({L"--release-manifest", L"--no-launch"}), 0) << m_strFileRefusals;
     ExpectInstallationIsTheOfferedVersion();
     EXPECT_EQ(m_nReusedBytes, 0);
+}
+
+// A pack too large for one member (the limit lowered, as for a pack of tens of GiB).
+class ChunksOnlyTest : public PatchTest {
+  protected:
+    void SetUp() override {
+        m_nMaxMemberBytes = 1000000;
+        PatchTest::SetUp();  // the fresh install builds the pack from its chunks
+    }
+};
+
+TEST_F(ChunksOnlyTest, AFileInChunksOnlyInstallsFreshAndPatches) {
+    EXPECT_EQ(OfferedEntry(L"packs\\assets.pak").length, 0);
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_EQ(ReadFileOrEmpty(m_strRoot + L"game/packs/assets.pak"), Joined());
+    EXPECT_EQ(m_nReusedBytes, 0);
+    PublishPatch();
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
+    EXPECT_GT(m_nReusedBytes, 2000000);
+    // Removed, it comes back whole from its chunks.
+    RemoveFile(m_strRoot + L"game/packs/assets.pak");
+    // Without the manifest it cannot be had: the update fails naming it, instead of ending as
+    // if current.
+    EXPECT_EQ(Update({L"--no-launch"}), 5);
+    EXPECT_NE(m_strFileRefusals.find("chunks only"), std::string::npos) << m_strFileRefusals;
+    EXPECT_FALSE(PathExists(m_strRoot + L"game/packs/assets.pak"));
+    EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
+    ExpectInstallationIsTheOfferedVersion();
 }
 
 TEST_F(PatchTest, AFreshInstallAndACdnWithoutChunksTakeTheWholeFiles) {

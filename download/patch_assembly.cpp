@@ -6,6 +6,7 @@
 #include "core/crypto.h"
 #include "core/md5.h"
 #include "core/os.h"
+#include "core/paths.h"
 #include "core/text.h"
 #include "download/file_helpers.h"
 
@@ -100,6 +101,10 @@ bool PatchAssembly::Plan(std::vector<ChunkEntry> chunks, std::vector<ChunkEntry>
     }
     m_nMissing = missing->size();
     if (m_nMissing > 0) {
+        std::wstring folder;
+        if (GetDirectoryPart(KeptChunksPath(), &folder) && !IsDirectory(folder)) {
+            CreateDirectoryTree(folder);  // a file built from chunks alone, in a new folder
+        }
         m_pKept = OpenFile(KeptChunksPath(), "wb");
         if (m_pKept == nullptr) {
             missing->clear();
@@ -147,10 +152,12 @@ bool PatchAssembly::Complete(std::wstring* problem) {
         m_pKept = nullptr;
     }
     // Written in order and hashed on the way: what the chunks make must be the release's file.
-    FILE* copy = OpenFile(m_strFinalPath, "rb");
+    // A file built from chunks alone has no copy to read.
+    FILE* copy = m_local.empty() ? nullptr : OpenFile(m_strFinalPath, "rb");
     FILE* kept = m_nKeptBytes > 0 ? OpenFile(KeptChunksPath(), "rb") : nullptr;
     FILE* out = OpenFile(TempPath(), "wb");
-    ok = ok && copy != nullptr && out != nullptr && (m_nKeptBytes == 0 || kept != nullptr);
+    ok = ok && (m_local.empty() || copy != nullptr) && out != nullptr &&
+         (m_nKeptBytes == 0 || kept != nullptr);
     Sha256 sha;
     Md5 md5;
     int64_t size = 0;
@@ -159,6 +166,10 @@ bool PatchAssembly::Complete(std::wstring* problem) {
         const ChunkEntry& chunk = m_chunks[i];
         const Source& source = m_sources.at(chunk.sha256);
         FILE* from = source.kept ? kept : copy;
+        if (from == nullptr) {
+            ok = false;
+            break;
+        }
         bytes.resize(chunk.size);
         // Consecutive chunks of one source need no seek.
         ok = SeekFile(from, source.offset) &&

@@ -14,6 +14,7 @@ namespace kwrt {
 
 const wchar_t kReleaseManifestSuffix[] = L".release";
 const wchar_t kReleaseSignatureSuffix[] = L".release.sig";
+const wchar_t kChunksOnlyFolder[] = L"chunks";
 
 namespace {
 

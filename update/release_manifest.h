@@ -36,6 +36,9 @@ struct ReleaseFileDigest {
 };
 
 constexpr size_t kDeltaBaseBytes = 8;
+// The folder a config line names for a file published in chunks only (its whole member would
+// not fit the line's length field): offset and length 0, no package.
+extern const wchar_t kChunksOnlyFolder[];
 // Where a chunk list lies below the package base, "chunk-lists/<identity in hex>", and the delta
 // to it from the list whose identity starts with `base`: "<that>.from-<base in hex>".
 std::wstring ChunkListPath(const std::string& id);

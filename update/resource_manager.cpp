@@ -342,6 +342,9 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
                 for (const ResourceDownloadItem& item : *batch) {
                     const ReleaseFileDigest* digest = release->Find(launcher, item.relativePath);
                     toWrite += digest != nullptr ? digest->size : item.length;
+                    if (item.length == 0 && digest != nullptr) {
+                        total += digest->size;  // in chunks only: at most its size to fetch
+                    }
                 }
             }
         }
@@ -523,6 +526,21 @@ bool CResourceManager::CompareResources() {
         return true;
     }
     PlanPatches(&batch);
+    // A line that names no member is a file published in chunks only: without its release's
+    // chunk list it cannot be installed, and the batch fails naming it.
+    for (auto it = batch.begin(); it != batch.end();) {
+        if (it->length == 0 && it->folder == kChunksOnlyFolder) {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            m_refusedCdnLines.push_back(RefusedManifestLine{
+                it->relativePath,
+                L"published in chunks only: it installs only with the release manifest that "
+                L"names its chunk list",
+                false});
+            it = batch.erase(it);
+        } else {
+            ++it;
+        }
+    }
     if (batch.empty()) {
         TraceText(L"资源校验完毕,没有资源需要更新");
         SaveLocalResourceInfo();
@@ -548,14 +566,19 @@ void CResourceManager::PlanPatches(std::vector<ResourceDownloadItem>* batch) {
     std::vector<ResourceDownloadItem> planned;
     for (ResourceDownloadItem& item : *batch) {
         const ReleaseFileDigest* digest = release->Find(false, item.relativePath);
-        if (item.changeKind != ResourceDownloadItem::kChanged || digest == nullptr ||
-            digest->chunkList.empty() || !IsLocalFileExist(item.relativePath)) {
+        const bool listed = digest != nullptr && !digest->chunkList.empty();
+        // A file in chunks only (its line names no member) is built from them even without a
+        // copy; any other file is patched only from its copy.
+        const bool chunksOnly = listed && item.length == 0;
+        const bool hasCopy = IsLocalFileExist(item.relativePath);
+        if (!listed ||
+            (!chunksOnly && (item.changeKind != ResourceDownloadItem::kChanged || !hasCopy))) {
             planned.push_back(std::move(item));
             continue;
         }
         auto assembly = std::make_shared<PatchAssembly>(
             JoinRelativePath(m_strGameDir, item.relativePath), *digest, item.cdnHash);
-        if (!assembly->Cut(release->chunking)) {
+        if (hasCopy && !assembly->Cut(release->chunking)) {
             TraceText(L"无法读取本地文件, 下载整个文件:\t" + item.relativePath);
             planned.push_back(std::move(item));
             continue;
@@ -577,25 +600,25 @@ void CResourceManager::PlanPatches(std::vector<ResourceDownloadItem>* batch) {
         };
         std::vector<ChunkEntry> chunks;
         std::string bytes, problem;
-        bool listed = false;
-        if (!digest->deltaBase.empty() &&
+        bool known = false;
+        if (hasCopy && !digest->deltaBase.empty() &&
             ChunkListId(assembly->LocalSequence()).compare(0, kDeltaBaseBytes, digest->deltaBase) ==
                 0) {
-            listed = fetch(ChunkDeltaPath(digest->chunkList, digest->deltaBase), &bytes) &&
-                     ApplyChunkDelta(assembly->LocalSequence(), bytes, &chunks, &problem) &&
-                     ChunkListId(chunks) == digest->chunkList;
-            if (listed) {
+            known = fetch(ChunkDeltaPath(digest->chunkList, digest->deltaBase), &bytes) &&
+                    ApplyChunkDelta(assembly->LocalSequence(), bytes, &chunks, &problem) &&
+                    ChunkListId(chunks) == digest->chunkList;
+            if (known) {
                 TraceText(L"分块列表由增量重建:\t" + item.relativePath);
             }
         }
-        if (!listed) {
-            listed = fetch(ChunkListPath(digest->chunkList), &bytes) &&
-                     ParseChunkList(bytes, &chunks, &problem) &&
-                     ChunkListId(chunks) == digest->chunkList;
+        if (!known) {
+            known = fetch(ChunkListPath(digest->chunkList), &bytes) &&
+                    ParseChunkList(bytes, &chunks, &problem) &&
+                    ChunkListId(chunks) == digest->chunkList;
         }
         std::vector<ChunkEntry> missing;
         int64_t reused = 0;
-        if (!listed || !assembly->Plan(std::move(chunks), &missing, &reused)) {
+        if (!known || !assembly->Plan(std::move(chunks), &missing, &reused)) {
             TraceText(L"无法获取分块列表, 下载整个文件:\t" + item.relativePath);
             planned.push_back(std::move(item));
             continue;

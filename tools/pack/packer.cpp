@@ -207,6 +207,36 @@ std::wstring TemporaryPrefix(const std::wstring& dir) {
     return dir + Utf8ToWide(text);
 }
 
+// The MD5, SHA-256 and size of a whole file, into `member`.
+bool HashWholeFile(const std::wstring& path, MemberResult* member, std::string* error) {
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        *error = "cannot read " + Narrow(path);
+        return false;
+    }
+    Md5 md5;
+    Sha256 sha256;
+    std::string block(MemberPipeline::kReadBlock, '\0');
+    uint64_t size = 0;
+    size_t got;
+    while ((got = fread(&block[0], 1, block.size(), file)) > 0) {
+        md5.Update(block.data(), got);
+        sha256.Update(block.data(), got);
+        size += got;
+    }
+    const bool failed = ferror(file) != 0;
+    fclose(file);
+    if (failed) {
+        *error = "cannot read " + Narrow(path);
+        return false;
+    }
+    member->hash = Utf8ToWide(md5.FinalHex());
+    member->sha256 = sha256.Final();
+    member->fileBytes = size;
+    member->error.clear();
+    return true;
+}
+
 }  // namespace
 
 bool PackageBaseOf(const std::wstring& configPath, std::wstring* base) {
@@ -336,7 +366,15 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
         for (size_t i = 0; i < sorted.size(); ++i) {
             ResoureConfigInfo& entry = sorted[i];
             MemberResult member = pipeline.Take(i);
-            if (!member.error.empty()) {
+            // A file whose whole member would not fit the config's length field is published
+            // in chunks only: its line names no member.
+            const bool chunksOnly = member.tooLarge && options.chunks && !entry.IsLauncherFile() &&
+                                    files[i].size >= options.chunkThreshold;
+            if (chunksOnly && !HashWholeFile(files[i].path, &member, error)) {
+                writer.Discard();
+                return 1;
+            }
+            if (!member.error.empty() && !chunksOnly) {
                 *error = member.tooLarge ? "cannot publish " + Narrow(files[i].path) + " (" +
                                                SizeText(files[i].size) + "): " + member.error
                                          : member.error;
@@ -361,6 +399,12 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
                 continue;
             }
             ++(known ? report->changed : report->added);
+            if (chunksOnly) {
+                entry.folder = kChunksOnlyFolder;
+                entry.offset = 0;
+                entry.length = 0;
+                continue;
+            }
             if (!patchedFromChunks(entry)) {
                 report->patchBytes += member.memberBytes;
             }
@@ -470,6 +514,9 @@ int Verify(const std::wstring& outRoot, const std::wstring& configPath, int* ent
     std::map<std::wstring, int64_t> packageSizes;  // -1: cannot be read
     for (const ResoureConfigInfo& record : records) {
         const std::string name = Narrow(record.name);
+        if (record.folder == kChunksOnlyFolder && record.length == 0) {
+            continue;  // published in chunks only: its chunk list says where they lie
+        }
         if (record.folder.empty()) {
             problems->push_back(name + ": no package folder");
             continue;

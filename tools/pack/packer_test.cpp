@@ -501,6 +501,35 @@ TEST_F(PackerTest, ChunksAreStoredOnceAndAPatchFetchesOnlyWhatChanged) {
     EXPECT_LT(delta.size(), 1000u);
 }
 
+TEST_F(PackerTest, AFileTooLargeForOneMemberIsPublishedInChunksOnly) {
+    Write(L"game/packs/huge.pak", Joined(Assets(60, 900)));
+    m_options.chunks = true;
+    m_options.chunkThreshold = 100000;
+    m_options.maxMemberBytes = 300000;  // the pack's member would pass it
+    PackReport report;
+    ASSERT_EQ(Run(&report), 0) << m_strError;
+    const ResoureConfigInfo huge = ByName(Config()).at(L"packs\\huge.pak");
+    EXPECT_EQ(huge.folder, kChunksOnlyFolder);
+    EXPECT_EQ(huge.length, 0);
+    EXPECT_EQ(huge.hash, Utf8ToWide(Md5Hex(Joined(Assets(60, 900)))));
+    ReleaseManifest manifest;
+    std::string problem;
+    ASSERT_TRUE(manifest.Parse(ReadFileOrEmpty(m_temp.Join(L"cdn/pyl/v1/res_config.txt.release")),
+                               &problem));
+    const ReleaseFileDigest* digest = manifest.Find(false, L"packs\\huge.pak");
+    ASSERT_NE(digest, nullptr);
+    EXPECT_FALSE(digest->chunkList.empty());
+    EXPECT_EQ(digest->size, static_cast<int64_t>(Joined(Assets(60, 900)).size()));
+    // verify passes over it: its chunk list says where its bytes are.
+    int entries = 0;
+    std::vector<std::string> problems;
+    EXPECT_EQ(Verify(m_options.outRoot, m_options.configPath, &entries, &problems), 0);
+    // Without chunks it cannot be published at all.
+    m_options.chunks = false;
+    EXPECT_EQ(Run(), 1);
+    EXPECT_NE(m_strError.find("huge.pak"), std::string::npos) << m_strError;
+}
+
 TEST(PackageBase, IsTheConfigPathWithoutItsLastTwoComponents) {
     std::wstring base = L"stale";
     EXPECT_TRUE(PackageBaseOf(L"pyl/v1/res_config.txt", &base));
