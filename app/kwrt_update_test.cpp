@@ -897,9 +897,12 @@ TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
     testing::WriteFileOrFail(conf, "worker_processes 1;\npid " + dir + "nginx.pid;\nerror_log " +
                                        dir + "nginx.err;\nevents { worker_connections 16; }\n" +
                                        "http {\n  include " + WideToUtf8(rendered) + ";\n}\n");
-    if (testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path()}) != 0) {
-        GTEST_SKIP() << "nginx did not start: " << ReadFileOrEmpty(m_temp.Join(L"nginx.err"));
+    if (!PathExists(L"/usr/sbin/nginx")) {
+        GTEST_SKIP() << "no nginx on this machine";
     }
+    // A configuration nginx refuses is a fault of the deployment, never a reason to skip.
+    ASSERT_EQ(testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path()}), 0)
+        << ReadFileOrEmpty(m_temp.Join(L"nginx.err"));
     m_strNotice = Utf8ToWide("http://" + notice);
     InstallLauncher();
     EXPECT_EQ(Update({L"--release-key", m_programs.Path(m_temp.Join(L"keys/release.pub"))}), 0)
@@ -929,6 +932,14 @@ TEST_F(KwrtUpdateTest, AnInstallFromTheProductionNginxConfigurationAlone) {
     EXPECT_NE(ranged.find("Content-Range: bytes 10-19/"), std::string::npos) << ranged;
     EXPECT_NE(ranged.find("immutable"), std::string::npos) << ranged;
     EXPECT_NE(headers("/pyl/", "").find("HTTP/1.1 404"), std::string::npos);
+    // Chunk lists and deltas, named by what they hold, are cached like packages.
+    const std::string list = "/pyl/chunk-lists/" + std::string(64, 'a');
+    for (const std::string& path : {list, list + ".from-" + std::string(16, 'b')}) {
+        ASSERT_EQ(WriteBinaryFile(m_temp.Join(L"cdn") + Utf8ToWide(path), "list"), 1);
+        const std::string answer = headers(path, "");
+        EXPECT_NE(answer.find("HTTP/1.1 200"), std::string::npos) << path << answer;
+        EXPECT_NE(answer.find("immutable"), std::string::npos) << path << answer;
+    }
     const std::string get = headers("/", "");
     EXPECT_EQ(get.find("HTTP/1.1 200"), std::string::npos) << "the notice answers POST only";
     testing::RunProgram(L"/usr/sbin/nginx", {L"-c", conf, L"-p", m_temp.Path(), L"-s", L"stop"});
