@@ -1435,13 +1435,14 @@ class PatchTest : public SignedReleaseTest {
         InstallLauncher();
         EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;
     }
-    std::string Joined() const {
+    static std::string Concatenated(const std::vector<std::string>& parts) {
         std::string all;
-        for (const std::string& asset : m_assets) {
-            all += asset;
+        for (const std::string& part : parts) {
+            all += part;
         }
         return all;
     }
+    std::string Joined() const { return Concatenated(m_assets); }
     // Version 2: assets replaced, inserted and removed.
     void PublishPatch() {
         m_assets[20] = testing::RandomBytes(9000, 77001);
@@ -1547,13 +1548,7 @@ TEST_F(PatchTest, AKilledPatchResumesAndRollsBackWithRecordsThatNeverClaimOtherC
         other.push_back(testing::RandomBytes(6000 + static_cast<size_t>(i * 104729 % 20000),
                                              static_cast<unsigned>(8000 + i)));
     }
-    auto joined = [](const std::vector<std::string>& parts) {
-        std::string all;
-        for (const std::string& part : parts) {
-            all += part;
-        }
-        return all;
-    };
+    auto joined = &PatchTest::Concatenated;
     WriteBinaryFile(m_temp.Join(L"studio/game/packs/other.pak"), joined(other));
     Pack(ConfigPath());
     EXPECT_EQ(Update(WithKey()), 0) << m_strFileRefusals;

@@ -60,6 +60,7 @@ class CCDNResourceDownloader : public DownloaderTaskProcessor {
     bool UsesManifests() const { return ChecksReleases() || m_bUnsignedManifests; }
     // The highest release this installation has accepted; set before DownloadConfig.
     void SetAcceptedRelease(int64_t release) { m_nAcceptedRelease.store(release); }
+    int64_t GetAcceptedRelease() const { return m_nAcceptedRelease.load(); }
     // The release the latest config was accepted with; null without a key or before one.
     std::shared_ptr<const ReleaseManifest> GetRelease();
     // Why the latest config was refused by its release; empty when it was not.

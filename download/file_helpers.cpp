@@ -66,6 +66,15 @@ int WriteBinaryFile(const std::wstring& path, const std::string& bytes) {
     return WriteWholeFile(path, bytes) ? 1 : 0;
 }
 
+int WriteBinaryFileReplacing(const std::wstring& path, const std::string& bytes) {
+    const std::wstring temporary = path + L".new";
+    if (!WriteBinaryFile(temporary, bytes) || !RenameReplacing(temporary, path)) {
+        DeleteFileIfExists(temporary);
+        return 0;
+    }
+    return 1;
+}
+
 int GetFileVersion(const std::wstring& path, FileVersion* version) {
     uint32_t numbers[4];
     switch (ReadFileVersionNumbers(path, numbers)) {

@@ -28,6 +28,9 @@ int ReadBinaryFile(const std::wstring& path, std::string* bytes);
 int WriteTextFile(const std::wstring& path, const std::wstring& text);
 // Writes the bytes, creating missing folders.
 int WriteBinaryFile(const std::wstring& path, const std::string& bytes);
+// The same in one step: through "<path>.new", renamed over `path`; nothing is left of a write
+// that failed.
+int WriteBinaryFileReplacing(const std::wstring& path, const std::string& bytes);
 // 0 when the file does not exist; 1 with `version` unchanged when it carries no version.
 int GetFileVersion(const std::wstring& path, FileVersion* version);
 

@@ -12,56 +12,6 @@
 
 namespace kwrt {
 
-namespace {
-
-constexpr size_t kReadBlock = 1u << 20;
-
-}  // namespace
-
-bool PatchAssembly::Cut(const ChunkParameters& parameters) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    const std::wstring& path = m_strFinalPath;
-    FILE* file = OpenFile(path, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    Chunker chunker(parameters);
-    auto hash = std::make_unique<Sha256>();
-    std::string block(kReadBlock, '\0');
-    int64_t start = 0, length = 0;
-    size_t got;
-    auto end = [&]() {
-        ChunkEntry chunk;
-        chunk.sha256 = hash->Final();
-        chunk.size = static_cast<uint32_t>(length);
-        m_local.emplace(chunk.sha256, LocalChunk{start, chunk.size});
-        m_localSequence.push_back(std::move(chunk));
-        hash = std::make_unique<Sha256>();
-        start += length;
-        length = 0;
-    };
-    while ((got = fread(&block[0], 1, block.size(), file)) > 0) {
-        const auto* data = reinterpret_cast<const uint8_t*>(block.data());
-        while (got > 0) {
-            bool ended = false;
-            const size_t taken = chunker.Next(data, got, &ended);
-            hash->Update(data, taken);
-            length += static_cast<int64_t>(taken);
-            data += taken;
-            got -= taken;
-            if (ended) {
-                end();
-            }
-        }
-    }
-    const bool failed = ferror(file) != 0;
-    fclose(file);
-    if (length > 0) {
-        end();
-    }
-    return !failed;
-}
-
 PatchAssembly::PatchAssembly(std::wstring finalPath, ReleaseFileDigest expected, std::wstring md5)
     : m_strFinalPath(std::move(finalPath)),
       m_expected(std::move(expected)),
@@ -71,6 +21,29 @@ PatchAssembly::~PatchAssembly() {
     if (m_pKept != nullptr) {
         fclose(m_pKept);
     }
+}
+
+bool PatchAssembly::Cut(const ChunkParameters& parameters) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto hash = std::make_unique<Sha256>();
+    int64_t start = 0, length = 0;
+    return CutFile(
+        m_strFinalPath, parameters,
+        [&](const uint8_t* data, size_t size) {
+            hash->Update(data, size);
+            length += static_cast<int64_t>(size);
+        },
+        [&] {
+            ChunkEntry chunk;
+            chunk.sha256 = hash->Final();
+            chunk.size = static_cast<uint32_t>(length);
+            m_local.emplace(chunk.sha256, LocalChunk{start, chunk.size});
+            m_localSequence.push_back(std::move(chunk));
+            hash = std::make_unique<Sha256>();
+            start += length;
+            length = 0;
+            return true;
+        });
 }
 
 bool PatchAssembly::Plan(std::vector<ChunkEntry> chunks, std::vector<ChunkEntry>* missing,

@@ -1,6 +1,9 @@
 #include "update/chunker.h"
 
 #include <array>
+#include <cstdio>
+
+#include "core/os.h"
 
 namespace kwrt {
 
@@ -83,6 +86,33 @@ size_t Chunker::Next(const uint8_t* data, size_t size, bool* ended) {
         m_nLength = length;
     }
     return at;
+}
+
+bool CutFile(const std::wstring& path, const ChunkParameters& parameters,
+             const std::function<void(const uint8_t* data, size_t size)>& piece,
+             const std::function<bool()>& end) {
+    FILE* file = OpenFile(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    Chunker chunker(parameters);
+    std::string block(1u << 20, '\0');
+    bool ok = true;
+    size_t got;
+    while (ok && (got = fread(&block[0], 1, block.size(), file)) > 0) {
+        const auto* data = reinterpret_cast<const uint8_t*>(block.data());
+        while (ok && got > 0) {
+            bool ended = false;
+            const size_t taken = chunker.Next(data, got, &ended);
+            piece(data, taken);
+            data += taken;
+            got -= taken;
+            ok = !ended || end();
+        }
+    }
+    ok = ok && ferror(file) == 0;
+    fclose(file);
+    return ok && (chunker.Pending() == 0 || end());
 }
 
 std::vector<uint32_t> ChunkLengths(const uint8_t* data, size_t size,

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace kwrt {
@@ -41,6 +43,13 @@ class Chunker {
     uint64_t m_nLength = 0;
     uint64_t m_nHash = 0;
 };
+
+// Reads the file at `path` a block at a time and cuts it: `piece` receives its bytes in order,
+// `end` is called after the last byte of every chunk, the last one included. False when the
+// file cannot be read or `end` returns false.
+bool CutFile(const std::wstring& path, const ChunkParameters& parameters,
+             const std::function<void(const uint8_t* data, size_t size)>& piece,
+             const std::function<bool()>& end);
 
 // The chunk lengths of a whole buffer, in order.
 std::vector<uint32_t> ChunkLengths(const uint8_t* data, size_t size,

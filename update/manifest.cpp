@@ -407,12 +407,7 @@ bool WriteManifestFile(const std::wstring& path, const std::vector<ResoureConfig
 }
 
 bool WriteManifestFile(const std::wstring& path, const std::string& utf8) {
-    const std::wstring temporary = path + L".new";
-    if (!WriteBinaryFile(temporary, utf8) || !RenameReplacing(temporary, path)) {
-        DeleteFileIfExists(temporary);
-        return false;
-    }
-    return true;
+    return WriteBinaryFileReplacing(path, utf8) == 1;
 }
 
 std::string FileMd5Hex(const std::wstring& path) {

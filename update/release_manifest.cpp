@@ -79,7 +79,7 @@ void ReleaseManifest::AddFile(bool launcher, const std::wstring& name, ReleaseFi
     m_bSorted = false;
 }
 
-void ReleaseManifest::Sort() {
+void ReleaseManifest::Sort() const {
     if (!m_bSorted) {
         std::sort(m_files.begin(), m_files.end(),
                   [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -88,6 +88,7 @@ void ReleaseManifest::Sort() {
 }
 
 const ReleaseFileDigest* ReleaseManifest::Find(bool launcher, const std::wstring& name) const {
+    Sort();
     const std::string key = FileKey(launcher, name);
     auto it =
         std::lower_bound(m_files.begin(), m_files.end(), key,
@@ -98,6 +99,7 @@ const ReleaseFileDigest* ReleaseManifest::Find(bool launcher, const std::wstring
 void ReleaseManifest::ForEachFile(
     const std::function<void(bool launcher, const std::wstring& name,
                              const ReleaseFileDigest& digest)>& visit) const {
+    Sort();
     for (const auto& file : m_files) {
         visit(file.first[0] == 'l', Utf8ToWide(file.first.substr(2)), file.second);
     }
@@ -125,24 +127,19 @@ std::string ReleaseManifest::Format() const {
     writer["indentation"] = "";
     writer["emitUTF8"] = true;
     std::string text = Json::writeString(writer, header) + "\n";
-    std::vector<const std::pair<std::string, ReleaseFileDigest>*> files;
+    Sort();
     for (const auto& file : m_files) {
-        files.push_back(&file);
-    }
-    std::sort(files.begin(), files.end(),
-              [](const auto* a, const auto* b) { return a->first < b->first; });
-    for (const auto* file : files) {
-        text += HexLower(file->second.sha256) + "\t" + std::to_string(file->second.size) + "\t" +
-                (file->first[0] == 'l' ? "launcher" : "res") + "\t";
+        text += HexLower(file.second.sha256) + "\t" + std::to_string(file.second.size) + "\t" +
+                (file.first[0] == 'l' ? "launcher" : "res") + "\t";
         if (chunked) {
-            text += file->second.chunkList.empty() ? std::string("-")
-                                                   : HexLower(file->second.chunkList);
-            if (!file->second.deltaBase.empty()) {
-                text += "+" + HexLower(file->second.deltaBase);
+            text +=
+                file.second.chunkList.empty() ? std::string("-") : HexLower(file.second.chunkList);
+            if (!file.second.deltaBase.empty()) {
+                text += "+" + HexLower(file.second.deltaBase);
             }
             text += "\t";
         }
-        text += file->first.substr(2) + "\n";
+        text += file.first.substr(2) + "\n";
     }
     return text;
 }

@@ -68,11 +68,13 @@ class ReleaseManifest {
     bool Parse(const std::string& bytes, std::string* problem);
 
   private:
-    void Sort();
+    // Sorts what AddFile added, once, before the first reading. A manifest that several threads
+    // read is parsed, and so sorted, before they read it.
+    void Sort() const;
 
     // Keyed by the category's first letter, a tab and the UTF-8 name; sorted by key.
-    std::vector<std::pair<std::string, ReleaseFileDigest>> m_files;
-    bool m_bSorted = true;
+    mutable std::vector<std::pair<std::string, ReleaseFileDigest>> m_files;
+    mutable bool m_bSorted = true;
 };
 
 // A public key as the deployment value and "release.pub" hold it: "p256:" and the Base64 of X

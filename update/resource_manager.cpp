@@ -99,14 +99,8 @@ int64_t CResourceManager::ReadAcceptedRelease(const std::wstring& resourceRoot) 
 }
 
 bool CResourceManager::SaveAcceptedRelease(const std::wstring& resourceRoot, int64_t release) {
-    const std::wstring path = resourceRoot + kAcceptedReleaseFile;
-    const std::wstring temporary = path + L".new";
-    if (!WriteBinaryFile(temporary, std::to_string(release) + "\r\n") ||
-        !RenameReplacing(temporary, path)) {
-        DeleteFileIfExists(temporary);
-        return false;
-    }
-    return true;
+    return WriteBinaryFileReplacing(resourceRoot + kAcceptedReleaseFile,
+                                    std::to_string(release) + "\r\n") == 1;
 }
 
 void CResourceManager::SetProgressCallback(ProgressCallback callback) {
@@ -319,13 +313,14 @@ void CResourceManager::OnConfigDownloaded(CDNDownloadState state,
         Post(kConfigDownloadFailed, &refusal);
         return;
     }
-    if (release && release->release > ReadAcceptedRelease(m_strResourceRoot) &&
+    if (release && release->release > m_pDownloader->GetAcceptedRelease() &&
         !m_strResourceRoot.empty()) {
         // Once accepted, an older release is a replay.
         CreateDirectoryTree(m_strResourceRoot);
         if (!SaveAcceptedRelease(m_strResourceRoot, release->release)) {
             TraceText(L"保存发布序号失败\t" + m_strResourceRoot + kAcceptedReleaseFile);
         }
+        m_pDownloader->SetAcceptedRelease(release->release);
     }
     Post(kConfigAccepted);
     {

@@ -1,7 +1,5 @@
 #include "tools/pack/chunk_publisher.h"
 
-#include <cstdio>
-
 #include "core/crypto.h"
 #include "core/os.h"
 #include "core/paths.h"
@@ -14,7 +12,6 @@ namespace kwrt::pack {
 
 namespace {
 
-constexpr size_t kReadBlock = 1u << 20;
 constexpr size_t kNotFresh = static_cast<size_t>(-1);
 
 }  // namespace
@@ -63,11 +60,6 @@ std::string ChunkPublisher::KeptList(const std::wstring& name) const {
 
 bool ChunkPublisher::AddFile(size_t index, const std::wstring& name, const std::wstring& path,
                              std::string* error) {
-    FILE* file = OpenFile(path, "rb");
-    if (file == nullptr) {
-        *error = "cannot read " + WideToUtf8(path);
-        return false;
-    }
     const auto previous = m_previousChunks.find(name);
     FileChunks result;
     result.index = index;
@@ -113,32 +105,19 @@ bool ChunkPublisher::AddFile(size_t index, const std::wstring& name, const std::
         result.fresh.push_back(fresh);
         return true;
     };
-    Chunker chunker(m_parameters);
-    std::string block(kReadBlock, '\0');
     std::string current;
-    bool ok = true;
-    size_t got;
-    while (ok && (got = fread(&block[0], 1, block.size(), file)) > 0) {
-        const auto* data = reinterpret_cast<const uint8_t*>(block.data());
-        while (ok && got > 0) {
-            bool ended = false;
-            const size_t taken = chunker.Next(data, got, &ended);
-            current.append(reinterpret_cast<const char*>(data), taken);
-            data += taken;
-            got -= taken;
-            if (ended) {
-                ok = emit(current);
-                current.clear();
-            }
-        }
-    }
-    if (ok && ferror(file) != 0) {
+    const bool ok = CutFile(
+        path, m_parameters,
+        [&](const uint8_t* data, size_t size) {
+            current.append(reinterpret_cast<const char*>(data), size);
+        },
+        [&] {
+            const bool emitted = emit(current);
+            current.clear();
+            return emitted;
+        });
+    if (!ok && error->empty()) {
         *error = "cannot read " + WideToUtf8(path);
-        ok = false;
-    }
-    fclose(file);
-    if (ok && !current.empty()) {
-        ok = emit(current);
     }
     if (ok) {
         m_files.push_back(std::move(result));

@@ -75,7 +75,7 @@ MemberResult MemberPipeline::Process(size_t index) {
     MemberResult result;
     if (!job.previousHash.empty()) {
         // Most files of a new version are unchanged: a hash decides without compressing.
-        if (!HashFile(job.path, &result)) {
+        if (!HashFile(job.path, &result, &m_bStop)) {
             return result;
         }
         if (result.hash == job.previousHash) {
@@ -89,7 +89,10 @@ MemberResult MemberPipeline::Process(size_t index) {
     return result;
 }
 
-bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result) {
+bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result,
+                              const std::atomic<bool>* stop) {
+    auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    result->fileBytes = 0;
     FILE* file = OpenFile(path, "rb");
     if (file == nullptr) {
         result->error = "cannot read " + WideToUtf8(path);
@@ -99,19 +102,20 @@ bool MemberPipeline::HashFile(const std::wstring& path, MemberResult* result) {
     Sha256 sha256;
     std::string block(kReadBlock, '\0');
     size_t got;
-    while (!m_bStop.load() && (got = fread(&block[0], 1, block.size(), file)) > 0) {
+    while (!stopped() && (got = fread(&block[0], 1, block.size(), file)) > 0) {
         md5.Update(block.data(), got);
         sha256.Update(block.data(), got);
         result->fileBytes += got;
     }
     const bool failed = ferror(file) != 0;
     fclose(file);
-    if (failed || m_bStop.load()) {
+    if (failed || stopped()) {
         result->error = "cannot read " + WideToUtf8(path);
         return false;
     }
     result->hash = Utf8ToWide(md5.FinalHex());
     result->sha256 = sha256.Final();
+    result->error.clear();
     return true;
 }
 

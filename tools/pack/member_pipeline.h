@@ -60,11 +60,14 @@ class MemberPipeline {
     // Waits for the result of job `index` and hands it over; jobs are taken in order, each once.
     MemberResult Take(size_t index);
 
+    // Hashes a whole file (MD5, SHA-256, size) into `result`, clearing its error; false (with
+    // `result->error`) when it cannot be read or `stop` is set meanwhile.
+    static bool HashFile(const std::wstring& path, MemberResult* result,
+                         const std::atomic<bool>* stop = nullptr);
+
   private:
     void Work();
     MemberResult Process(size_t index);
-    // Hashes a whole file; false (with `result->error`) when it cannot be read.
-    bool HashFile(const std::wstring& path, MemberResult* result);
     bool Compress(const MemberJob& job, size_t index, bool hash, MemberResult* result);
 
     const std::vector<MemberJob> m_jobs;

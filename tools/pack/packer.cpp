@@ -207,36 +207,6 @@ std::wstring TemporaryPrefix(const std::wstring& dir) {
     return dir + Utf8ToWide(text);
 }
 
-// The MD5, SHA-256 and size of a whole file, into `member`.
-bool HashWholeFile(const std::wstring& path, MemberResult* member, std::string* error) {
-    FILE* file = OpenFile(path, "rb");
-    if (file == nullptr) {
-        *error = "cannot read " + Narrow(path);
-        return false;
-    }
-    Md5 md5;
-    Sha256 sha256;
-    std::string block(MemberPipeline::kReadBlock, '\0');
-    uint64_t size = 0;
-    size_t got;
-    while ((got = fread(&block[0], 1, block.size(), file)) > 0) {
-        md5.Update(block.data(), got);
-        sha256.Update(block.data(), got);
-        size += got;
-    }
-    const bool failed = ferror(file) != 0;
-    fclose(file);
-    if (failed) {
-        *error = "cannot read " + Narrow(path);
-        return false;
-    }
-    member->hash = Utf8ToWide(md5.FinalHex());
-    member->sha256 = sha256.Final();
-    member->fileBytes = size;
-    member->error.clear();
-    return true;
-}
-
 }  // namespace
 
 bool PackageBaseOf(const std::wstring& configPath, std::wstring* base) {
@@ -370,7 +340,8 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
             // in chunks only: its line names no member.
             const bool chunksOnly = member.tooLarge && options.chunks && !entry.IsLauncherFile() &&
                                     files[i].size >= options.chunkThreshold;
-            if (chunksOnly && !HashWholeFile(files[i].path, &member, error)) {
+            if (chunksOnly && !MemberPipeline::HashFile(files[i].path, &member)) {
+                *error = member.error;
                 writer.Discard();
                 return 1;
             }
@@ -484,9 +455,7 @@ int Pack(const PackOptions& options, PackReport* report, std::string* error) {
         writer.Discard();
         return 1;
     }
-    const std::wstring temporary = configFile + L".new";
-    if (!WriteBinaryFile(temporary, text) || !RenameReplacing(temporary, configFile)) {
-        DeleteFileIfExists(temporary);
+    if (!WriteBinaryFileReplacing(configFile, text)) {
         chunks.Discard();
         writer.Discard();
         *error = "cannot write the config " + Narrow(configFile);

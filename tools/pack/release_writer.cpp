@@ -8,20 +8,6 @@
 
 namespace kwrt::pack {
 
-namespace {
-
-// Writes through a temporary file beside `path`, renamed over it.
-bool WriteReplacing(const std::wstring& path, const std::string& bytes) {
-    const std::wstring temporary = path + L".new";
-    if (!WriteBinaryFile(temporary, bytes) || !RenameReplacing(temporary, path)) {
-        DeleteFileIfExists(temporary);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 int MakeKeyPair(const std::wstring& outDir, std::string* publicText, std::string* error) {
     const std::wstring folder = WithTrailingSeparator(outDir);
     const std::wstring keyPath = folder + L"release.key";
@@ -42,7 +28,7 @@ int MakeKeyPair(const std::wstring& outDir, std::string* publicText, std::string
         return 1;
     }
     *publicText = FormatPublicKeyText(publicKey);
-    if (!WriteReplacing(folder + L"release.pub", *publicText + "\n")) {
+    if (!WriteBinaryFileReplacing(folder + L"release.pub", *publicText + "\n")) {
         *error = "cannot write " + WideToUtf8(folder + L"release.pub");
         return 1;
     }
@@ -78,7 +64,7 @@ bool WriteRelease(const std::wstring& configFile, const ReleaseManifest& manifes
         *error = "the system could not sign the release manifest";
         return false;
     }
-    if (!WriteReplacing(manifestPath, bytes)) {
+    if (!WriteBinaryFileReplacing(manifestPath, bytes)) {
         *error = "cannot write the release manifest " + WideToUtf8(manifestPath);
         return false;
     }
@@ -90,7 +76,7 @@ bool WriteRelease(const std::wstring& configFile, const ReleaseManifest& manifes
         }
         return true;
     }
-    if (!WriteReplacing(signaturePath, FormatSignatureText(signature))) {
+    if (!WriteBinaryFileReplacing(signaturePath, FormatSignatureText(signature))) {
         *error = "cannot write the signature " + WideToUtf8(signaturePath);
         return false;
     }
